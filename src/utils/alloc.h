@@ -1,0 +1,33 @@
+// alloc.h - the checked allocator and the shared pseudo-random generator.
+//
+// Every block carries the tag of its allocation site, a guard before the
+// data and a copy of it behind, and a place in the list of live blocks.
+// A failed check logs at level 1 and aborts the process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define ORKA_STR2(x) #x
+#define ORKA_STR(x) ORKA_STR2(x)
+// The tag of the allocation site: source path and line.
+#define XTAG (__FILE__ ":" ORKA_STR(__LINE__))
+
+// Never returns null.  Set-up threads only (not the audio path).
+void *xmalloc(std::size_t size, const char *tag);
+char *xstrdup(const char *s, const char *tag);
+// Takes a pointer from xmalloc or xstrdup; null is not accepted.
+void xfree(void *p);
+// Logs every live block's tag at level 1, newest first.
+void xmem_list();
+// Number of live blocks (for tests and leak checks).
+std::size_t xmem_count();
+
+// The shared generator: state = state * 1664525 + 1013904223 per step.
+extern std::uint32_t rnd_state;
+inline std::uint32_t rnd_step() {
+  rnd_state = rnd_state * 1664525u + 1013904223u;
+  return rnd_state;
+}
+// One step per byte; each byte is the top 8 bits of the new state.
+void rnd_fill(void *buf, std::size_t len);
