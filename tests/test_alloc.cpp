@@ -77,7 +77,7 @@ TEST(AllocDeath, FreeOfUnknownPointerAborts) {
         xfree(p);
         xfree(p);
       },
-      "xfree: \\?: [0-9a-fx]+: not allocated \\(double free\\?\\)");
+      "xfree: \\?: .*: not allocated \\(double free\\?\\)");
   static int not_heap;
   EXPECT_DEATH(
       {
@@ -93,7 +93,7 @@ TEST(AllocDeath, AllocationFailureAborts) {
         log_level = 1;
         xmalloc(SIZE_MAX - 8, "t:1");
       },
-      "xmalloc: failed to allocate [0-9]+ bytes");
+      "xmalloc: failed to allocate .* bytes");
 }
 
 TEST(Pool, SizesOrderAndReuse) {

@@ -64,7 +64,13 @@ void make_dirs(const std::string &path) { fs::create_directories(path); }
 
 void set_env(const char *name, const char *value) {
 #ifdef _WIN32
-  SetEnvironmentVariableA(name, value);
+  auto n = u16(name);
+  if (value) {
+    auto v = u16(value);
+    SetEnvironmentVariableW(reinterpret_cast<LPCWSTR>(n.data()), reinterpret_cast<LPCWSTR>(v.data()));
+  } else {
+    SetEnvironmentVariableW(reinterpret_cast<LPCWSTR>(n.data()), nullptr);
+  }
 #else
   if (value)
     setenv(name, value, 1);
