@@ -1,0 +1,40 @@
+// Cost per frame of the effect modules at 48000 Hz.
+#include <benchmark/benchmark.h>
+#include <cmath>
+#include <vector>
+
+#include "saturator/sat.h"
+
+namespace {
+constexpr int BLOCK = 256;
+
+std::vector<std::int32_t> test_signal() {
+  std::vector<std::int32_t> v(BLOCK);
+  for (int i = 0; i < BLOCK; ++i)
+    v[i] = static_cast<std::int32_t>(0.5 * 134217728.0 * std::sin(i * 0.03));
+  return v;
+}
+} // namespace
+
+static void BM_Saturator(benchmark::State &st) {
+  void *s = SAT_MODULE.new_(nullptr, nullptr);
+  SAT_MODULE.start(s, 8, BLOCK);
+  int vals[5] = {127, 38, 117, 117, static_cast<int>(st.range(0))};
+  for (int i = 0; i < 5; ++i)
+    SAT_MODULE.onctl(s, i, vals[i]);
+  auto in = test_signal();
+  std::vector<std::int32_t> out(BLOCK);
+  std::int32_t *ip = in.data(), *op = out.data();
+  for (auto _ : st) {
+    SAT_MODULE.run(s, &ip, &op, BLOCK);
+    benchmark::DoNotOptimize(out.data());
+  }
+  st.SetItemsProcessed(st.iterations() * BLOCK);
+  st.counters["ns_per_frame"] =
+      benchmark::Counter(static_cast<double>(st.iterations()) * BLOCK,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  SAT_MODULE.del(s);
+}
+BENCHMARK(BM_Saturator)->Arg(2)->Arg(8);
+
+BENCHMARK_MAIN();
