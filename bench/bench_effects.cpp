@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "chorus/cho.h"
 #include "saturator/sat.h"
 
 namespace {
@@ -36,5 +37,23 @@ static void BM_Saturator(benchmark::State &st) {
   SAT_MODULE.del(s);
 }
 BENCHMARK(BM_Saturator)->Arg(2)->Arg(8);
+
+static void BM_Chorus(benchmark::State &st) {
+  void *c = CHO_MODULE.new_(nullptr, nullptr);
+  CHO_MODULE.start(c, 8, BLOCK);
+  CHO_MODULE.onctl(c, 0, 127);
+  auto in = test_signal();
+  std::vector<std::int32_t> outl(BLOCK), outr(BLOCK);
+  std::int32_t *ip[2] = {in.data(), in.data()}, *op[2] = {outl.data(), outr.data()};
+  for (auto _ : st) {
+    CHO_MODULE.run(c, ip, op, BLOCK);
+    benchmark::DoNotOptimize(outl.data());
+  }
+  st.counters["ns_per_frame"] =
+      benchmark::Counter(static_cast<double>(st.iterations()) * BLOCK,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  CHO_MODULE.del(c);
+}
+BENCHMARK(BM_Chorus);
 
 BENCHMARK_MAIN();
