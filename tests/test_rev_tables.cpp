@@ -112,3 +112,111 @@ TEST(RevTables, ValueTexts) {
     EXPECT_TRUE(found) << t;
   }
 }
+
+namespace {
+const std::int32_t *rec(int model, int pan, int dist) { return REV_ROOMS[(model * 17 + pan) * 5 + dist]; }
+double g(const std::int32_t *r, int tap, int j) { return r[3 + 6 * tap + 2 + j] / Q27; }
+double dly(const std::int32_t *r, int tap, int side) { return r[3 + 6 * tap + side] / Q27; }
+} // namespace
+
+TEST(RevRooms, LayoutAndNormalisation) {
+  for (int i = 0; i < 255; ++i) {
+    const std::int32_t *r = REV_ROOMS[i];
+    ASSERT_EQ(r[0], 1);
+    ASSERT_EQ(r[1], 6);
+    ASSERT_EQ(r[2], 18);
+    EXPECT_TRUE(r[3] == 0 || r[4] == 0) << i; // the direct sound is undelayed on one side
+    double e0 = 0, e1 = 0, e2 = 0;
+    for (int j = 0; j < 4; ++j)
+      e0 += g(r, 0, j) * g(r, 0, j);
+    for (int t = 1; t < 25; ++t)
+      for (int j = 0; j < 4; ++j)
+        (t < 7 ? e1 : e2) += g(r, t, j) * g(r, t, j);
+    EXPECT_NEAR(e0, 2.0, 1e-6) << i;
+    EXPECT_NEAR(e1 + e2, 2.0, 1e-6) << i;
+    // the reflection curve follows its rule within one unit
+    for (int k = 0; k <= 128; ++k) {
+      double x = k / 128.0;
+      double rho2 = (-e1 + std::sqrt(e1 * e1 + 4 * e2 * (e1 + e2) * x * x)) / (2 * e2);
+      ASSERT_NEAR(r[153 + k], Q27 * std::sqrt(rho2), 1.0) << i << " " << k;
+    }
+    EXPECT_EQ(r[153], 0);
+    EXPECT_EQ(r[281], 134217728);
+  }
+}
+
+TEST(RevRooms, DirectSoundPlacement) {
+  const double tan_theta[5] = {1.0, 2.0 / 3, 0.5, 0.4, 1.0 / 3};
+  const double itd_ms[3] = {0.76, 1.60, 2.58};
+  for (int m = 0; m < 3; ++m) {
+    double largest = 0;
+    for (int d = 0; d < 5; ++d) {
+      const std::int32_t *c = rec(m, 8, d);
+      double th = std::atan(tan_theta[d]);
+      EXPECT_EQ(c[3], 0);
+      EXPECT_EQ(c[4], 0);
+      EXPECT_NEAR(g(c, 0, 0), std::cos(th), 1e-7);
+      EXPECT_NEAR(g(c, 0, 1), std::cos(th), 1e-7);
+      EXPECT_NEAR(g(c, 0, 2), std::sin(th), 1e-7);
+      EXPECT_NEAR(g(c, 0, 3), -std::sin(th), 1e-7);
+      double step = -1;
+      for (int p = 0; p < 17; ++p) {
+        const std::int32_t *a = rec(m, p, d), *b = rec(m, 16 - p, d);
+        EXPECT_EQ(a[3], b[4]);
+        EXPECT_EQ(a[4], b[3]);
+        EXPECT_EQ(a[5], b[6]);
+        EXPECT_EQ(a[6], b[5]);
+        EXPECT_EQ(a[7], -b[8]);
+        EXPECT_EQ(a[8], -b[7]);
+        largest = std::max({largest, dly(a, 0, 0), dly(a, 0, 1)});
+        if (p < 8) { // equal steps from the centre outward
+          double d0 = dly(a, 0, 1) - dly(rec(m, p + 1, d), 0, 1);
+          if (step < 0)
+            step = d0;
+          EXPECT_NEAR(d0, step, 2e-8);
+        }
+      }
+    }
+    EXPECT_LE(largest * 1000, itd_ms[m]);
+    EXPECT_GT(largest * 1000, itd_ms[m] - 0.01);
+  }
+}
+
+TEST(RevRooms, ReflectionDelaysAndRoomValues) {
+  const double span[3][4] = {{4.46, 17.98, 7.96, 31.62}, {2.89, 32.70, 15.51, 63.53}, {1.94, 48.74, 22.05, 95.48}};
+  const double ref_ms[3] = {13.473, 25.093, 36.713};
+  const double dc_small[5] = {1.0, 0.82, 0.68, 0.58, 0.50}, dc_large[5] = {1.0, 0.79, 0.64, 0.53, 0.45};
+  for (int m = 0; m < 3; ++m)
+    for (int p = 0; p < 17; ++p)
+      for (int d = 0; d < 5; ++d) {
+        const std::int32_t *r = rec(m, p, d);
+        for (int t = 1; t < 25; ++t)
+          for (int s = 0; s < 2; ++s) {
+            double ms = dly(r, t, s) * 1000;
+            double lo = span[m][t < 7 ? 0 : 2], hi = span[m][t < 7 ? 1 : 3];
+            ASSERT_GE(ms, lo - 1e-4) << m << " " << p << " " << d << " " << t;
+            ASSERT_LE(ms, hi + 1e-4) << m << " " << p << " " << d << " " << t;
+          }
+        double ref = std::pow(1000.0, r[282] / UNIT / 64.0) * 1000;
+        EXPECT_NEAR(ref, ref_ms[m], 0.001);
+        double dc = r[283] / Q27;
+        if (d == 0) {
+          EXPECT_EQ(r[283], 134217728);
+        } else {
+          EXPECT_LT(dc, rec(m, p, d - 1)[283] / Q27);
+        }
+        if (m == 0) {
+          EXPECT_NEAR(dc, dc_small[d], 0.03);
+        } else if (m == 2) {
+          EXPECT_NEAR(dc, dc_large[d], 0.03);
+        }
+      }
+  EXPECT_NEAR(rec(1, 8, 4)[283] / Q27, 0.46, 0.005);
+  // record 0: a source far left at distance 0 in the small room
+  const std::int32_t *r0 = REV_ROOMS[0];
+  EXPECT_EQ(r0[3], 0);
+  EXPECT_NEAR(dly(r0, 0, 1) * 1000, 0.759, 0.001);
+  const double quoted[4] = {0.9951, 0.4069, 0.4889, -0.7779};
+  for (int j = 0; j < 4; ++j)
+    EXPECT_NEAR(g(r0, 0, j), quoted[j], 0.02);
+}

@@ -24,6 +24,13 @@ struct rev_locut {
 };
 extern const rev_locut REV_LOCUT[128][15];
 
+// Room configurations, record (model x 17 + pan) x 5 + dist, 284 values:
+// tap counts of the 3 stages; 25 taps of {delay A, delay B (Q27 seconds),
+// gains mid->L, mid->R, side->L, side->R (Q27)}; 129 points of the
+// reflection curve (Q27); the absorption reference delay (log-time);
+// dist_corr (Q27).
+extern const std::int32_t REV_ROOMS[255][284];
+
 // One row of a value-text table.
 struct rev_valtext {
   const char *text;

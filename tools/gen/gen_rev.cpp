@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "gen/rev_rooms.h"
 #include "gen/rev_rules.h"
 #include "orka/orka.h"
 
@@ -64,6 +65,16 @@ int main() {
       rev_rule_lowcut(v, r, &c, &g);
       std::printf("%s{%d, %d}", r ? ", " : "", c, g);
     }
+    std::printf("},\n");
+  }
+  std::printf("};\n\n");
+  static std::int32_t rooms[REV_NROOMS][REV_ROOMLEN];
+  rev_rule_rooms(rooms);
+  std::printf("const std::int32_t REV_ROOMS[255][284] = {\n");
+  for (auto &rec : rooms) {
+    std::printf("  {");
+    for (int i = 0; i < REV_ROOMLEN; ++i)
+      std::printf("%s%d", i ? (i % 8 ? ", " : ",\n   ") : "", rec[i]);
     std::printf("},\n");
   }
   std::printf("};\n\n");
