@@ -1,0 +1,276 @@
+// The reverb: what it does to sound, its controls and its settings text.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "rev/rev.h"
+#include "rev/rev_tables.h"
+#include "testutil.h"
+#include "utils/log.h"
+
+namespace {
+
+constexpr double Q27 = 134217728.0;
+enum { C_BYPASS, C_MIX, C_DEPTH, C_MODEL, C_PAN, C_DIST, C_DECAY, C_HIFREQ, C_LOCUT };
+
+// A started reverb with every control at its default, then the changes.
+struct reverb {
+  void *inst;
+  int vals[9];
+  explicit reverb(int rateidx = 8, std::initializer_list<std::pair<int, int>> ctls = {}) {
+    inst = REV_MODULE.new_(nullptr, nullptr);
+    REV_MODULE.start(inst, rateidx, 512);
+    for (int i = 0; i < 9; ++i) {
+      orka_ctlinfo ci{};
+      REV_MODULE.ctlinfo(i, &ci);
+      vals[i] = ci.def;
+    }
+    for (auto &c : ctls)
+      vals[c.first] = c.second;
+    for (int i = 0; i < 9; ++i)
+      REV_MODULE.onctl(inst, i, vals[i]);
+    REV_MODULE.reset(inst);
+  }
+  ~reverb() {
+    REV_MODULE.stop(inst);
+    REV_MODULE.del(inst);
+  }
+  rev_inst *rec() { return static_cast<rev_inst *>(inst); }
+  // Renders the same input on both sides; returns left and right.
+  std::pair<std::vector<std::int32_t>, std::vector<std::int32_t>>
+  run(const std::vector<std::int32_t> &in, int block = 512) {
+    std::vector<std::int32_t> l(in.size()), r(in.size());
+    for (std::size_t at = 0; at < in.size(); at += block) {
+      int n = static_cast<int>(std::min<std::size_t>(block, in.size() - at));
+      std::int32_t *ip[2] = {const_cast<std::int32_t *>(in.data() + at),
+                             const_cast<std::int32_t *>(in.data() + at)};
+      std::int32_t *op[2] = {l.data() + at, r.data() + at};
+      REV_MODULE.run(inst, ip, op, n);
+    }
+    return {l, r};
+  }
+};
+
+// Decay rate in dB per second from an impulse response: backward-integrated
+// energy, a line fitted between -5 and -35 dB.
+double decay_db_per_s(const std::vector<std::int32_t> &h, double rate) {
+  std::vector<double> e(h.size());
+  double acc = 0;
+  for (std::size_t i = h.size(); i-- > 0;) {
+    acc += static_cast<double>(h[i]) * h[i];
+    e[i] = acc;
+  }
+  double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  int n = 0;
+  for (std::size_t i = 0; i < h.size(); ++i) {
+    double db = 10 * std::log10(e[i] / e[0]);
+    if (db > -5 || db < -35)
+      continue;
+    double t = i / rate;
+    sx += t, sy += db, sxx += t * t, sxy += t * db, ++n;
+  }
+  return -(n * sxy - sx * sy) / (n * sxx - sx * sx);
+}
+
+} // namespace
+
+TEST(Reverb, Descriptor) {
+  orka_info info{};
+  REV_MODULE.info(&info);
+  EXPECT_EQ(info.nctls, 9);
+  EXPECT_STREQ(info.preset, "Default");
+  EXPECT_EQ(info.tail_ms, 8000);
+  EXPECT_STREQ(info.product, "Room");
+  EXPECT_EQ(info.ver_major * 100 + info.ver_minor * 10 + info.ver_patch, 158);
+  char t[ORKA_TEXTLEN] = "";
+  REV_MODULE.selinfo(C_PAN, 8, t);
+  EXPECT_STREQ(t, "center");
+  REV_MODULE.selinfo(C_DIST, 4, t);
+  EXPECT_STREQ(t, "d200");
+  EXPECT_EQ(REV_MODULE.midi, nullptr);
+}
+
+TEST(Reverb, SilenceAfterResetIsExactZero) {
+  reverb r;
+  auto out = r.run(std::vector<std::int32_t>(20000, 0));
+  for (std::size_t i = 0; i < out.first.size(); ++i) {
+    ASSERT_EQ(out.first[i], 0) << i;
+    ASSERT_EQ(out.second[i], 0) << i;
+  }
+}
+
+TEST(Reverb, MixZeroIsTheDirectPathOnly) {
+  reverb r(8, {{C_MIX, 0}});
+  std::vector<std::int32_t> in(8000);
+  for (std::size_t i = 0; i < in.size(); ++i)
+    in[i] = static_cast<std::int32_t>(0.5 * Q27 * std::sin(i * 0.01)) + (i % 13 == 0 ? 1000000 : 0);
+  auto out = r.run(in);
+  // centre, distance 0: left to left and right to right; both inputs equal
+  for (std::size_t i = 3000; i < in.size(); ++i) {
+    ASSERT_NEAR(out.first[i], in[i], 8) << i;
+    ASSERT_NEAR(out.second[i], in[i], 8) << i;
+  }
+}
+
+TEST(Reverb, BypassPassesTheInputExactly) {
+  reverb r(8, {{C_BYPASS, 1}});
+  std::vector<std::int32_t> in(12000);
+  for (std::size_t i = 0; i < in.size(); ++i)
+    in[i] = static_cast<std::int32_t>(0.7 * Q27 * std::sin(i * 0.003));
+  auto out = r.run(in);
+  for (std::size_t i = 3000; i < in.size(); ++i)
+    ASSERT_EQ(out.first[i], in[i]) << i;
+  // and back: after one more segment the input no longer comes through alone
+  REV_MODULE.onctl(r.inst, C_BYPASS, 0);
+  auto out2 = r.run(in);
+  int differ = 0;
+  for (std::size_t i = 6000; i < in.size(); ++i)
+    differ += out2.first[i] != in[i];
+  EXPECT_GT(differ, 5000);
+}
+
+TEST(Reverb, TailFalls80DbPerDecayTime) {
+  for (int rateidx : {8, 7}) {
+    for (int decay : {32, 64, 96}) {
+      reverb r(rateidx, {{C_MIX, 127}, {C_DEPTH, 127}, {C_HIFREQ, 127}, {C_DECAY, decay}});
+      const double rate = ORKA_RATES[rateidx];
+      const double t60 = REV_TEXT_DECAY[decay].value;
+      std::vector<std::int32_t> in(static_cast<std::size_t>(rate * t60 * 0.8), 0);
+      in[0] = 1 << 26;
+      auto out = r.run(in);
+      double rate_db = decay_db_per_s(out.first, rate);
+      EXPECT_NEAR(rate_db, 80.0 / t60, 0.15 * 80.0 / t60) << rateidx << " decay " << decay;
+    }
+  }
+}
+
+TEST(Reverb, LevelsSplitUnitEnergy) {
+  testutil::log_capture cap(2);
+  for (int mix : {0, 40, 83, 127})
+    for (int depth : {0, 27, 127})
+      for (int rec : {0, 40, 99, 254}) {
+        rev_inst r{};
+        r.mix = mix;
+        r.depth = depth;
+        r.room = REV_ROOMS[rec];
+        rev_level lv = rev_levels(&r);
+        double tot = (double(lv.dir) * lv.dir + double(lv.ref) * lv.ref + double(lv.dif) * lv.dif) / Q27 / Q27;
+        EXPECT_NEAR(tot, 1.0, 1e-4) << mix << " " << depth << " " << rec;
+        if (mix == 0) {
+          EXPECT_EQ(lv.dir, 134217728);
+        }
+      }
+  rev_inst r{};
+  r.mix = 83, r.depth = 27, r.room = REV_ROOMS[40];
+  rev_level lv = rev_levels(&r);
+  EXPECT_NEAR(lv.dir / Q27, 0.4938, 0.001);
+  EXPECT_NEAR(lv.ref / Q27, 0.8300, 0.001);
+  EXPECT_NEAR(lv.dif / Q27, 0.2594, 0.001);
+  // the logged total reads as 1.0 up to rounding
+  conv_register(conv_fp, "fp:%u,%d");
+  cap.clear();
+  rev_levels(&r);
+  conv_unregister(conv_fp);
+  ASSERT_EQ(cap.lines().size(), 1u);
+  const std::string &line = cap.lines()[0];
+  std::size_t at = line.find("tot = ");
+  ASSERT_NE(at, std::string::npos) << line;
+  EXPECT_NEAR(std::atof(line.c_str() + at + 6), 1.0, 1e-4) << line;
+  EXPECT_NE(line.find("dist_corr: 1 -> 1"), std::string::npos) << line;
+}
+
+TEST(Reverb, RoomChangesDoNotJump) {
+  reverb r;
+  const int n = 48000;
+  std::vector<std::int32_t> in(n);
+  for (int i = 0; i < n; ++i)
+    in[i] = static_cast<std::int32_t>(0.5 * Q27 * std::sin(2 * std::numbers::pi * 220.0 * i / 48000));
+  auto warm = r.run(in);
+  std::int32_t prev = warm.first.back();
+  std::int32_t maxstep = 0;
+  for (auto [ctl, val] : std::initializer_list<std::pair<int, int>>{{C_MODEL, 2}, {C_PAN, 0}, {C_DIST, 4}, {C_MODEL, 0}}) {
+    REV_MODULE.onctl(r.inst, ctl, val);
+    auto out = r.run(std::vector<std::int32_t>(in.begin(), in.begin() + 12000));
+    for (auto v : out.first) {
+      maxstep = std::max(maxstep, std::abs(v - prev));
+      prev = v;
+    }
+  }
+  // a 220 Hz sine of 0.5 moves at most 0.5 * 2 pi * 220 / 48000 = 0.0144 per sample
+  EXPECT_LT(maxstep / Q27, 0.05);
+}
+
+TEST(Reverb, ValueTexts) {
+  char t[ORKA_TEXTLEN];
+  struct {
+    int ctl, val;
+    const char *text;
+  } shown[] = {{C_DECAY, 64, "1.00 s"}, {C_LOCUT, 0, "Disabled"}, {C_PAN, 8, "0% (Center)"},
+               {C_BYPASS, 1, "1"},      {C_MODEL, 2, "Large"},     {C_MIX, 127, "100.00%"}};
+  for (auto &s : shown) {
+    REV_MODULE.printval(s.ctl, s.val, t);
+    EXPECT_STREQ(t, s.text);
+  }
+  struct {
+    int ctl;
+    const char *text;
+    int ok, val;
+  } read[] = {{C_DECAY, "1.0", 1, 64}, {C_DECAY, "10", 1, 127}, {C_MODEL, "LARGE", 1, 2},
+              {C_MODEL, "M", 1, 1},    {C_MODEL, "Medium", 1, 1}, {C_MODEL, "", 0, -1},
+              {C_MODEL, "huge", 0, -1}, {C_BYPASS, "7", 1, 1},    {C_BYPASS, "x", 0, -1},
+              {C_MIX, "50", 1, 64},    {C_PAN, "-100", 1, 0},     {C_LOCUT, "0", 1, 0}};
+  for (auto &r : read) {
+    int v = -1;
+    EXPECT_EQ(REV_MODULE.scanval(r.ctl, &v, r.text), r.ok) << r.text;
+    EXPECT_EQ(v, r.val) << r.text;
+  }
+}
+
+TEST(Reverb, DumpAndRestore) {
+  int vals[9] = {1, 100, 12, 2, 3, 4, 50, 127, 77};
+  std::size_t n = REV_MODULE.print(nullptr, "Hall \"A\"", vals, nullptr);
+  std::string text(n, '\0');
+  REV_MODULE.print(nullptr, "Hall \"A\"", vals, text.data());
+  EXPECT_NE(text.find("model = large\npan = l125\ndist = d200\n"), std::string::npos) << text;
+  char name[ORKA_TEXTLEN];
+  int back[9];
+  EXPECT_EQ(REV_MODULE.scan(nullptr, name, back, text.data(), text.size()), text.size());
+  EXPECT_STREQ(name, "Hall \"A\"");
+  for (int i = 0; i < 9; ++i)
+    EXPECT_EQ(back[i], vals[i]) << i;
+
+  std::string aliases = "pan = left\ndist = far\n";
+  EXPECT_EQ(REV_MODULE.scan(nullptr, name, back, aliases.data(), aliases.size()), aliases.size());
+  EXPECT_STREQ(name, "Default");
+  EXPECT_EQ(back[C_PAN], 4);
+  EXPECT_EQ(back[C_DIST], 4);
+  EXPECT_EQ(back[C_MIX], 83);
+
+  testutil::log_capture cap(1);
+  std::string bad = "model = Large\n";
+  EXPECT_EQ(REV_MODULE.scan(nullptr, name, back, bad.data(), bad.size()), 0u);
+  EXPECT_TRUE(cap.has("model: Large: bad value"));
+  std::string unknown = "color = red\nmix = 5\n";
+  EXPECT_EQ(REV_MODULE.scan(nullptr, name, back, unknown.data(), unknown.size()), unknown.size());
+  EXPECT_TRUE(cap.has("rev_restore: color: ignored unknown setting"));
+  EXPECT_EQ(back[C_MIX], 5);
+}
+
+TEST(Reverb, OutOfRangeValuesAreClamped) {
+  reverb r(8, {{C_MODEL, 7}, {C_PAN, -3}, {C_DIST, 99}});
+  EXPECT_EQ(r.rec()->room, REV_ROOMS[(2 * 17 + 0) * 5 + 4]);
+  auto out = r.run(std::vector<std::int32_t>(1000, 1 << 20));
+  EXPECT_NE(out.first[999], 0);
+}
+
+TEST(Reverb, SegmentsAtEveryRate) {
+  for (int rateidx : {0, 7, 8, 14}) {
+    reverb r(rateidx);
+    r.run(std::vector<std::int32_t>(1, 0));
+    EXPECT_EQ(r.rec()->seg, ORKA_RATES[rateidx] / 16 - 1);
+  }
+}
