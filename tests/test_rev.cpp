@@ -274,3 +274,48 @@ TEST(Reverb, SegmentsAtEveryRate) {
     EXPECT_EQ(r.rec()->seg, ORKA_RATES[rateidx] / 16 - 1);
   }
 }
+
+TEST(Reverb, EveryValueOfEveryControlRoundTrips) {
+  for (int ctl = 0; ctl < 9; ++ctl) {
+    orka_ctlinfo ci{};
+    REV_MODULE.ctlinfo(ctl, &ci);
+    for (int v = 0; v < ci.nvals; ++v) {
+      int vals[9] = {0, 83, 27, 1, 8, 0, 82, 83, 0};
+      vals[ctl] = v;
+      std::size_t n = REV_MODULE.print(nullptr, "p", vals, nullptr);
+      std::string text(n, '\0');
+      REV_MODULE.print(nullptr, "p", vals, text.data());
+      char name[ORKA_TEXTLEN];
+      int back[9];
+      ASSERT_EQ(REV_MODULE.scan(nullptr, name, back, text.data(), n), n) << ctl << " " << v;
+      ASSERT_EQ(back[ctl], v) << ctl;
+      // and the value text reads back to the same value
+      char t[ORKA_TEXTLEN];
+      REV_MODULE.printval(ctl, v, t);
+      int got = -1;
+      ASSERT_EQ(REV_MODULE.scanval(ctl, &got, t), 1) << ctl << " " << t;
+      if (ctl != C_MIX && ctl != C_DEPTH && ctl != C_DECAY && ctl != C_HIFREQ && ctl != C_LOCUT) {
+        EXPECT_EQ(got, v) << ctl << " " << t;
+      } else {
+        EXPECT_NEAR(got, v, 2) << ctl << " " << t; // texts are rounded displays
+      }
+    }
+  }
+}
+
+TEST(Reverb, ZeroFramesApplyPendingWorkAndOutputIsStored) {
+  reverb r;
+  REV_MODULE.onctl(r.inst, C_DECAY, 10);
+  EXPECT_NE(r.rec()->dirty, 0);
+  std::int32_t dummy = 77;
+  std::int32_t *ip[2] = {&dummy, &dummy}, *op[2] = {&dummy, &dummy};
+  REV_MODULE.run(r.inst, ip, op, 0);
+  EXPECT_EQ(r.rec()->dirty, 0);
+  EXPECT_EQ(dummy, 77);
+  // output buffers are overwritten, not added to
+  std::vector<std::int32_t> in(100, 0), l(100, 12345), rr(100, 12345);
+  std::int32_t *ip2[2] = {in.data(), in.data()}, *op2[2] = {l.data(), rr.data()};
+  REV_MODULE.run(r.inst, ip2, op2, 100);
+  for (int i = 0; i < 100; ++i)
+    ASSERT_EQ(l[i], 0);
+}

@@ -311,6 +311,10 @@ int rev_scanval(int ctl, int *val, const char *text) {
   const rev_valtext *tab = text_table(ctl, &rows);
   if (!tab)
     return 0;
+  if (ctl == C_LOCUT && !std::strcmp(text, tab[0].text)) {
+    *val = 0; // "Disabled", the one text that is not a number
+    return 1;
+  }
   char *end;
   double x = std::strtod(text, &end);
   if (end == text)
