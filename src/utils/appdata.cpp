@@ -7,17 +7,35 @@
 #include "utils/appdata.h"
 #include "utils/log.h"
 
+namespace {
+// Folder that replaces the installation directory, when set (tools only).
+os_char16 g_installdir[OS_PATHMAX + 1];
+} // namespace
+
+void appdata_set_installdir(const char *dir) {
+  g_installdir[0] = 0;
+  if (dir)
+    os_widen(dir, g_installdir, OS_PATHMAX + 1);
+}
+
 void *appdata_loadres(const char *vendor, const char *product, const char *path,
                       std::size_t *size) {
   char rel[256];
-  int n = std::snprintf(rel, sizeof rel, "\\%s\\%s\\%s", vendor, product, path);
   os_char16 full[OS_PATHMAX + 1];
-  int len = os_progfiles16(full, OS_PATHMAX + 1);
+  int n, len;
+  if (g_installdir[0]) {
+    n = std::snprintf(rel, sizeof rel, "\\%s", path);
+    len = os_strlen16(g_installdir);
+    std::memcpy(full, g_installdir, sizeof(os_char16) * (len + 1));
+  } else {
+    n = std::snprintf(rel, sizeof rel, "\\%s\\%s\\%s", vendor, product, path);
+    len = os_progfiles16(full, OS_PATHMAX + 1);
+  }
   if (len <= 0) {
     log_printf(1, "%s: can't get path to library", "appdata_loadres");
     return nullptr;
   }
-  if (n < 0 || len + n > OS_PATHMAX) {
+  if (n < 0 || n >= static_cast<int>(sizeof rel) || len + n > OS_PATHMAX) {
     log_printf(1, "%s: library path too long", "appdata_loadres");
     return nullptr;
   }

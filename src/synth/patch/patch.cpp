@@ -1,0 +1,190 @@
+// Patches and drum keys: defaults, layer parameters and dependencies, and
+// the effect settings a patch carries.
+#include "synth/patch/patch.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "saturator/sat.h"
+#include "utils/alloc.h"
+
+patch *patch_table[PATCH_MAX] = {};
+patch *drumkey_table[PATCH_MAX] = {};
+int fx_nctls = 0;
+
+namespace {
+
+// Default values of one parameter's 16 slots.
+struct par_defaults {
+  std::int32_t base, ilevel, rlevel;
+};
+constexpr par_defaults PAR_DEFAULTS[5] = {
+    {64 * Q20_ONE, 0, 0},                      // pitch
+    {127 * Q20_ONE, PAR_OFF, PAR_OFF},         // vol
+    {64 * Q20_ONE, 0, 0},                      // cut
+    {0, PAR_OFF, PAR_OFF},                     // res
+    {64 * Q20_ONE, 64 * Q20_ONE, 64 * Q20_ONE}, // pan
+};
+
+struct dep_default {
+  int source, slot;
+  std::int32_t amount;
+};
+constexpr dep_default PATCH_DEPS[] = {
+    {SRC_KEY, PAR_PITCH + MOD_BASE, 128 * Q20_ONE},
+    {SRC_VEL, PAR_VOL + MOD_BASE, 128 * Q20_ONE},
+    {SRC_EXPR, PAR_VOL + MOD_BASE, 128 * Q20_ONE},
+    {SRC_BEND, PAR_PITCH + MOD_BASE, 2 * Q20_ONE},
+    {SRC_MOD, PAR_PITCH + MOD_LFO, Q20_ONE},
+};
+constexpr dep_default DRUM_DEPS[] = {
+    {SRC_VEL, PAR_VOL + MOD_BASE, Q20_ONE},
+};
+
+void layer_init(layer *l, bool drum) {
+  std::memset(l, 0, sizeof *l);
+  l->wave = -1;
+  for (int p = 0; p < 5; ++p) {
+    std::int32_t *s = l->par + 16 * p;
+    s[MOD_BASE] = PAR_DEFAULTS[p].base;
+    s[MOD_ILEVEL] = PAR_DEFAULTS[p].ilevel;
+    s[MOD_RLEVEL] = PAR_DEFAULTS[p].rlevel;
+    s[MOD_ATIME] = s[MOD_DTIME] = s[MOD_STIME] = s[MOD_RTIME] = PAR_NOTIME;
+    s[MOD_LFOTIME] = 67 * Q20_ONE;
+  }
+  l->shape[2] = l->shape[3] = 127;
+  for (layer_dep &d : l->deps)
+    d = {CONF_UNSET, 0, 0};
+  if (drum) {
+    l->release = 1;
+    for (const dep_default &d : DRUM_DEPS)
+      layer_setdep(l, d.source, d.slot, d.amount);
+  } else {
+    for (const dep_default &d : PATCH_DEPS)
+      layer_setdep(l, d.source, d.slot, d.amount);
+  }
+}
+
+patch *make(patch **table, int number, bool drum) {
+  if (table[number])
+    xfree(table[number]);
+  auto *p = static_cast<patch *>(xmalloc(sizeof(patch) + sizeof(std::int32_t) * fx_nctls, XTAG));
+  p->fxctl = reinterpret_cast<std::int32_t *>(p + 1);
+  std::memset(p->name, 0, sizeof p->name);
+  for (int i = 0; i < fx_nctls; ++i)
+    p->fxctl[i] = CONF_UNSET;
+  for (layer &l : p->layers)
+    layer_init(&l, drum);
+  p->tempo = 500000;
+  p->ckey = -1;
+  p->effect = -1;
+  std::snprintf(p->name, sizeof p->name, drum ? "k%03u" : "p%03u", static_cast<unsigned>(number));
+  table[number] = p;
+  return p;
+}
+
+} // namespace
+
+patch *patch_new(int program) { return make(patch_table, program, false); }
+patch *drumkey_new(int key) { return make(drumkey_table, key, true); }
+
+void patch_free_all() {
+  for (int i = 0; i < PATCH_MAX; ++i) {
+    if (patch_table[i])
+      xfree(patch_table[i]);
+    if (drumkey_table[i])
+      xfree(drumkey_table[i]);
+    patch_table[i] = drumkey_table[i] = nullptr;
+  }
+}
+
+layer *patch_addlayer(patch *p) {
+  for (layer &l : p->layers)
+    if (l.wave == -1)
+      return &l;
+  return nullptr;
+}
+
+const orka_module *patch_setfx(patch *p, const char *name) {
+  if (std::strcmp(name, "sat") != 0)
+    return nullptr;
+  const orka_module *mod = &SAT_MODULE;
+  p->effect = 0;
+  for (int i = 0; i < fx_nctls; ++i) {
+    orka_ctlinfo ci{};
+    mod->ctlinfo(i, &ci);
+    p->fxctl[i] = ci.def;
+  }
+  return mod;
+}
+
+void patch_setfxctl(patch *p, int ctl, int value) {
+  if (ctl >= 0 && ctl < fx_nctls)
+    p->fxctl[ctl] = value;
+}
+
+int fx_ctlbyname(const orka_module *mod, const char *name) {
+  orka_info info{};
+  mod->info(&info);
+  for (int i = 0; i < info.nctls; ++i) {
+    orka_ctlinfo ci{};
+    mod->ctlinfo(i, &ci);
+    ci.name[ORKA_TEXTLEN - 1] = '\0';
+    if (std::strcmp(ci.name, name) == 0)
+      return i;
+  }
+  return -1;
+}
+
+int fx_ctltype(const orka_module *mod, int ctl) {
+  orka_ctlinfo ci{};
+  mod->ctlinfo(ctl, &ci);
+  return ci.type;
+}
+
+int fx_selbyname(const orka_module *mod, int ctl, const char *name) {
+  orka_ctlinfo ci{};
+  mod->ctlinfo(ctl, &ci);
+  for (int v = 0; v < ci.nvals; ++v) {
+    char text[ORKA_TEXTLEN] = {};
+    mod->selinfo(ctl, v, text);
+    text[ORKA_TEXTLEN - 1] = '\0';
+    if (std::strcmp(text, name) == 0)
+      return v;
+  }
+  return -1;
+}
+
+void layer_setpar(layer *l, int slot, std::int32_t value) {
+  if (slot < 0 || slot >= LAYER_NPARS)
+    return;
+  const int mod = slot % 16;
+  const bool is_time = mod == MOD_ATIME || mod == MOD_DTIME || mod == MOD_STIME || mod == MOD_RTIME;
+  const bool is_vol_level =
+      slot >= PAR_VOL && slot < PAR_VOL + 16 &&
+      (mod == MOD_BASE || mod == MOD_ILEVEL || mod == MOD_ALEVEL || mod == MOD_DLEVEL ||
+       mod == MOD_SLEVEL || mod == MOD_RLEVEL);
+  if (is_time && value == 0)
+    value = PAR_NOTIME;
+  else if (is_time && value == 127 * Q20_ONE)
+    value = PAR_FOREVER;
+  else if (is_vol_level && value <= -127 * Q20_ONE)
+    value = PAR_OFF;
+  l->par[slot] = value;
+}
+
+bool layer_setdep(layer *l, int source, int slot, std::int32_t amount) {
+  for (layer_dep &d : l->deps)
+    if (d.source == source && d.slot == slot) {
+      d.amount = amount;
+      return true;
+    }
+  if (amount == 0)
+    return true;
+  for (layer_dep &d : l->deps)
+    if (d.amount == 0) {
+      d = {source, amount, slot};
+      return true;
+    }
+  return false;
+}

@@ -1,0 +1,106 @@
+// glimra-check [DIR]: reads an instrument definition the way the engine's
+// set-up does and reports the first error, or a summary of what it defines.
+//
+// DIR is an installation directory (the folder holding "data"); without it
+// the installed one is read.  Exit status: 0 loaded, 1 an error, 2 usage.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "synth/conf/conf.h"
+#include "synth/patch/patch.h"
+#include "synth/wave/wave.h"
+#include "utils/appdata.h"
+#include "utils/log.h"
+
+namespace {
+
+std::vector<std::string> g_lines;
+
+void collect(const char *bytes, std::size_t n) {
+  std::string s(bytes, n);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+    s.pop_back();
+  g_lines.push_back(s);
+}
+
+// Progress lines are not findings.
+bool is_progress(const std::string &s) { return s.rfind("loading ", 0) == 0; }
+
+int count_layers(const patch *p) {
+  int n = 0;
+  for (const layer &l : p->layers)
+    n += l.wave >= 0;
+  return n;
+}
+
+void count_maps(const map *m, int *maps, long long *bytes) {
+  if (!m)
+    return;
+  ++*maps;
+  *bytes += 2LL * m->nsamples;
+  count_maps(m->left, maps, bytes);
+  count_maps(m->right, maps, bytes);
+}
+
+void list_table(const char *what, patch *const *table, int *count, int *layers) {
+  for (int i = 0; i < PATCH_MAX; ++i) {
+    const patch *p = table[i];
+    if (!p)
+      continue;
+    const int nl = count_layers(p);
+    std::printf("%s %3d \"%s\": %d layer%s%s\n", what, i, p->name, nl, nl == 1 ? "" : "s",
+                p->effect == 0 ? ", fx sat" : "");
+    ++*count;
+    *layers += nl;
+  }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "-h") == 0 ||
+                                 std::strcmp(argv[1], "--help") == 0))) {
+    std::fprintf(stderr, "usage: glimra-check [DIR]\n"
+                         "Reads DIR/data/midisyn.conf (default: the installed instrument)\n"
+                         "and its wave data as the synthesizer does.\n");
+    return 2;
+  }
+  if (argc == 2)
+    appdata_set_installdir(argv[1]);
+  log_level = 1;
+  log_sink = collect;
+  conv_register(conv_su16, "su16:%p");
+
+  const bool ok = conf_setup();
+  int status = 0;
+  if (!ok) {
+    // The error and the messages that explain it, as the engine logs them.
+    bool started = false;
+    for (const std::string &s : g_lines) {
+      if (s == CONF_DISCARDED)
+        break;
+      started = started || !is_progress(s);
+      if (started)
+        std::printf("%s\n", s.c_str());
+    }
+    status = 1;
+  } else {
+    for (const std::string &s : g_lines)
+      if (!is_progress(s))
+        std::fprintf(stderr, "warning: %s\n", s.c_str());
+    int nwaves = 0, nmaps = 0, npatches = 0, ndrums = 0, nlayers = 0;
+    long long bytes = 0;
+    for (const wave *w = wave_list; w; w = w->next, ++nwaves)
+      count_maps(w->maps, &nmaps, &bytes);
+    list_table("patch", patch_table, &npatches, &nlayers);
+    list_table("drumkey", drumkey_table, &ndrums, &nlayers);
+    std::printf("waves: %d, maps: %d, patches: %d, drum keys: %d, layers: %d, "
+                "sample memory: %lld bytes\n",
+                nwaves, nmaps, npatches, ndrums, nlayers, bytes);
+  }
+  conf_teardown();
+  conv_unregister(conv_su16);
+  return status;
+}
