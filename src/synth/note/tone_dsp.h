@@ -30,8 +30,22 @@ inline i64 kernel_step(i32 inc) { return inc < (1 << 22) ? i64{1} << 27 : (i64{1
 // phase (Q22) past it; indices modulo Mask + 1.
 template <unsigned Mask>
 inline i32 resample(const i32 *ring, unsigned ringpos, i32 phase, i64 g) {
-  i64 k = (i64{phase} * g) >> 22;
   i64 sum = 0;
+  if (g == i64{1} << 27) {
+    // Normal speed and below: eight taps 64 entries apart, all with the
+    // same interpolation fraction.
+    const i64 k = i64{phase} << 5;
+    const auto e0 = static_cast<unsigned>(k >> 21);
+    const i64 frac = k & 0x1FFFFF;
+    for (unsigned j = 0; j < 8; ++j) {
+      const unsigned e = e0 + 64 * j;
+      const i32 k0 = TONE_KERNEL[e];
+      const i32 kv = k0 + static_cast<i32>(((i64{TONE_KERNEL[e + 1]} - k0) * frac) >> 21);
+      sum += i64{kv} * ring[(ringpos + j) & Mask];
+    }
+    return static_cast<i32>(sum >> 27); // times 2^27, shifted by 27
+  }
+  i64 k = (i64{phase} * g) >> 22;
   for (unsigned j = 0; k < (i64{1} << 30); ++j, k += g) {
     const auto e = static_cast<unsigned>(k >> 21);
     const i32 k0 = TONE_KERNEL[e];
