@@ -66,7 +66,7 @@ TEST(ToneTables, WithinOneUnitOfTheirFormulas) {
         [](int i) { return 12.0 * std::log2(48000.0 / ORKA_RATES[i]) * 1048576.0; });
   check("TONE_TIMEOFS", TONE_TIMEOFS, ORKA_NRATES,
         [](int i) { return 6.0 * std::log2(ORKA_RATES[i] / 48000.0) * 1048576.0; });
-  check("TONE_SINE", TONE_SINE, 32, [](int s) { return 134217727.0 * std::sin(2 * M_PI * s / 32); });
+  check("TONE_SINE", TONE_SINE, 32, [](int s) { return 134217727.0 * std::sin(2 * TEST_PI * s / 32); });
   check("TONE_KERNEL", TONE_KERNEL, 513, [](int k) { return tone_rules::kernel_exact(k); });
   for (int r = 0; r < 128; ++r)
     for (int c = 0; c < 128; ++c) {
@@ -164,7 +164,7 @@ double filter_gain_db(int type, int row, int col, double hz) {
   const double amp = std::fmin(0.9, 0.25 / std::pow(10.0, analog_db(type, row, col, hz) / 20));
   std::vector<std::int32_t> in(n);
   for (int i = 0; i < n; ++i)
-    in[i] = static_cast<std::int32_t>(std::lround(amp * Q20 * std::sin(2 * M_PI * hz * i / 48000)));
+    in[i] = static_cast<std::int32_t>(std::lround(amp * Q20 * std::sin(2 * TEST_PI * hz * i / 48000)));
   const auto out = run_filter(type, TONE_FILT[row][col][0], TONE_FILT[row][col][1], in);
   double peak = 0;
   for (int i = n / 2; i < n; ++i)
@@ -174,9 +174,9 @@ double filter_gain_db(int type, int row, int col, double hz) {
 
 // The analog two-pole resonator the filter models.
 double analog_db(int type, int row, int col, double hz) {
-  const double w0 = 2 * M_PI * 440 * std::exp2((row - 69) / 12.0) / 48000;
+  const double w0 = 2 * TEST_PI * 440 * std::exp2((row - 69) / 12.0) / 48000;
   const double Q = 0.5 * std::pow(254.0, col / 127.0);
-  const std::complex<double> s(0, 2 * M_PI * hz / 48000);
+  const std::complex<double> s(0, 2 * TEST_PI * hz / 48000);
   const std::complex<double> den = s * s + w0 / Q * s + w0 * w0;
   const std::complex<double> h = type == FILT_LOWPASS    ? w0 * w0 / den
                                  : type == FILT_HIGHPASS ? s * s / den
@@ -213,7 +213,7 @@ std::vector<double> play(double semitones, int m, int frames, bool ring256 = fal
   const int len = 9600; // m cycles: 5 Hz steps at 48000 Hz
   std::vector<std::int16_t> s(len);
   for (int i = 0; i < len; ++i)
-    s[i] = static_cast<std::int16_t>(std::lround(16000 * std::sin(2 * M_PI * m * i / len)));
+    s[i] = static_cast<std::int16_t>(std::lround(16000 * std::sin(2 * TEST_PI * m * i / len)));
   r.set_wave(s, len);
   r.par(PAR_PITCH) = static_cast<std::int32_t>(std::lround((64 + semitones) * Q20));
   r.par(PAR_PAN) = 0;
@@ -234,7 +234,7 @@ std::vector<double> play(double semitones, int m, int frames, bool ring256 = fal
 // Energy of the part of x at frequency hz (least squares) and of the rest.
 void split(const std::vector<double> &x, double hz, double *tone_e, double *rest_e) {
   double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0;
-  const double w = 2 * M_PI * hz / 48000;
+  const double w = 2 * TEST_PI * hz / 48000;
   for (std::size_t i = 0; i < x.size(); ++i) {
     const double c = std::cos(w * i), s = std::sin(w * i);
     cc += c * c, ss += s * s, cs += c * s, xc += x[i] * c, xs += x[i] * s;

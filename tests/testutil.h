@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// Pi, for test signals (TEST_PI is not standard).
+constexpr double TEST_PI = 3.14159265358979323846;
+
 namespace testutil {
 
 // A fresh empty folder below the system's temporary folder, removed when

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "synth/conf/conf.h"
+#include "testutil.h"
 #include "synth/note/tone.h"
 #include "synth/patch/patch.h"
 
@@ -59,7 +60,7 @@ struct tone_rig {
     const int n = static_cast<int>(std::lround(period * cycles));
     std::vector<std::int16_t> s(n);
     for (int i = 0; i < n; ++i)
-      s[i] = static_cast<std::int16_t>(std::lround(amp * std::sin(2.0 * M_PI * i / period)));
+      s[i] = static_cast<std::int16_t>(std::lround(amp * std::sin(2.0 * TEST_PI * i / period)));
     set_wave(std::move(s), n);
   }
   std::int32_t &par(int slot) { return t.par[slot]; }
