@@ -36,8 +36,9 @@ class RealTime : public SynthTest {};
 
 TEST_F(RealTime, RunMidiAndOnctlDoNotAllocate) {
   // The counter sees the allocator.
+  static void *volatile probe;
   g_counting = true;
-  void *probe = std::malloc(8);
+  probe = std::malloc(8);
   g_counting = false;
   std::free(probe);
   ASSERT_EQ(g_calls, 1);
