@@ -11,21 +11,21 @@ void *__real_realloc(void *p, std::size_t n);
 }
 
 namespace {
-bool g_counting = false;
-int g_calls = 0;
+volatile bool g_counting = false; // volatile: malloc is assumed not to read globals
+volatile int g_calls = 0;
 } // namespace
 
 extern "C" {
 void *__wrap_malloc(std::size_t n) {
-  g_calls += g_counting;
+  g_calls = g_calls + (g_counting ? 1 : 0);
   return __real_malloc(n);
 }
 void *__wrap_calloc(std::size_t n, std::size_t m) {
-  g_calls += g_counting;
+  g_calls = g_calls + (g_counting ? 1 : 0);
   return __real_calloc(n, m);
 }
 void *__wrap_realloc(void *p, std::size_t n) {
-  g_calls += g_counting;
+  g_calls = g_calls + (g_counting ? 1 : 0);
   return __real_realloc(p, n);
 }
 }
