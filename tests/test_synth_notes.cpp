@@ -373,3 +373,23 @@ TEST_F(Notes, FxLayerGoesThroughTheChain) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Notes, TraceMessages) {
+  make();
+  testutil::log_capture cap(3);
+  midi({0x90, 60, 100, 0xD0, 5, 0xF0, 0x7D, 0x01, 0xF7});
+  EXPECT_TRUE(cap.has("midi voice event: 0x90 0x3c 0x64"));
+  EXPECT_TRUE(cap.has("midi voice event: 0xd0 0x05"));
+  EXPECT_TRUE(cap.has("received sysex: 0xf0 0x7d 0x1 0xf7"));
+  EXPECT_TRUE(cap.has("weight[0] = 1"));
+  bool pars = false;
+  for (const std::string &l : cap.lines())
+    pars = pars || l.rfind("data\\tone.raw: output = 0\npitch: base = 60 env = [0 -0.000000", 0) == 0;
+  EXPECT_TRUE(pars) << cap.all();
+  midi({0x80, 60, 0});
+  EXPECT_TRUE(cap.has("data\\tone.raw: deleted"));
+}
+
+} // namespace
