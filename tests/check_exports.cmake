@@ -1,5 +1,5 @@
-# Fails unless the library exports exactly orka_entry.
-# -DLIB=<library> -DTOOL=<nm or objdump> -DKIND=<elf|pe>
+# Fails unless the library exports exactly one symbol.
+# -DLIB=<library> -DTOOL=<nm or objdump> -DKIND=<elf|pe> -DEXPECT=<symbol>
 if(KIND STREQUAL "pe")
   execute_process(COMMAND ${TOOL} -p ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
   string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[ 0-9]+\\][^\n]*\n)*)" m "${out}")
@@ -17,6 +17,6 @@ foreach(n ${names})
   string(REGEX REPLACE "^[] \t]+([TDBRVW] )?" "" n "${n}")
   list(APPEND clean "${n}")
 endforeach()
-if(NOT clean STREQUAL "orka_entry")
+if(NOT clean STREQUAL "${EXPECT}")
   message(FATAL_ERROR "${LIB} exports: ${clean}")
 endif()

@@ -52,9 +52,10 @@ int os_getenv16(const char *name, os_char16 *buf, int cap) {
 void os_set_default_root(const char *root) { g_default_root = root ? root : ""; }
 
 int os_progfiles16(os_char16 *buf, int cap) {
-  int n = os_getenv16("PROGRAMFILES", buf, cap);
-  if (n > 0 || g_default_root.empty())
-    return n;
+  // A variable that is set wins, even when empty (then there is no path);
+  // only an unset one falls back to the configured root.
+  if (std::getenv("PROGRAMFILES") || g_default_root.empty())
+    return os_getenv16("PROGRAMFILES", buf, cap);
   return from_utf8(g_default_root.c_str(), buf, cap);
 }
 

@@ -1,0 +1,145 @@
+// The audio calls: sample conversion, control hand-over before each
+// block, MIDI events and parameters.  None takes the lock or allocates.
+#include <cmath>
+
+#include "utils/log.h"
+#include "vst/okvst.h"
+
+namespace {
+
+// Status byte to message length, by bits 4 to 6.
+constexpr int MIDI_LEN[8] = {3, 3, 3, 3, 2, 2, 3, 0};
+
+void clear_outputs(const okvst_inst *p, float **out, int n) {
+  if (!out || n <= 0)
+    return;
+  for (int j = 0; j < p->info.noutputs; ++j)
+    if (out[j])
+      for (int i = 0; i < n; ++i)
+        out[j][i] = 0.0f;
+}
+
+} // namespace
+
+std::int32_t okvst_to_engine(float x) {
+  const float v = x * 134217728.0f;
+  if (!(v == v)) // not a number
+    return 0;
+  if (v >= 2147483647.0f)
+    return 2147483647;
+  if (v <= -2147483648.0f)
+    return -2147483647 - 1;
+  return static_cast<std::int32_t>(v);
+}
+
+float okvst_to_host(std::int32_t v) { return static_cast<float>(v * (1.0 / 134217728.0)); }
+
+void okvst_process(vst_effect *e, float **in, float **out, std::int32_t n) {
+  okvst_inst *p = okvst_of(e);
+  log_printf(5, "%08x: okvst_process: %d", os_thread_id(), n);
+  if (!p->started) {
+    // The host asked for audio: it gets silence rather than its buffers back.
+    log_printf(1, "warning: not started");
+    clear_outputs(p, out, n);
+    return;
+  }
+  const orka_module *mod = okvst_g.mod;
+  for (int i = 0; i < p->info.nctls; ++i) {
+    const int v = p->ctls[i].val;
+    if (v != p->ctls[i].engval) {
+      p->ctls[i].engval = v;
+      mod->onctl(p->engine, i, v);
+    }
+  }
+  if (!p->bus) {
+    log_printf(1, "warning: no bus allocated");
+    clear_outputs(p, out, n);
+    return;
+  }
+  if (n < 0)
+    return;
+  if (n == 0) {
+    mod->run(p->engine, p->inbus, p->outbus, 0);
+    return;
+  }
+  if (p->blksz == 0) {
+    clear_outputs(p, out, n);
+    return;
+  }
+  // A block longer than the host announced is rendered in pieces.
+  for (int done = 0; done < n; done += p->blksz) {
+    const int m = n - done < p->blksz ? n - done : p->blksz;
+    for (int i = 0; i < p->info.ninputs; ++i)
+      for (int k = 0; k < m; ++k)
+        p->inbus[i][k] = in && in[i] ? okvst_to_engine(in[i][done + k]) : 0;
+    for (int j = 0; j < p->info.noutputs; ++j)
+      for (int k = 0; k < m; ++k)
+        p->outbus[j][k] = 0;
+    mod->run(p->engine, p->inbus, p->outbus, m);
+    for (int j = 0; j < p->info.noutputs; ++j)
+      if (out && out[j])
+        for (int k = 0; k < m; ++k)
+          out[j][done + k] = okvst_to_host(p->outbus[j][k]);
+  }
+}
+
+intptr_t okvst_midi_in(okvst_inst *p, const vst_events *list) {
+  log_printf(2, "%08x: %s:", os_thread_id(), "ProcessEvents");
+  if (!list)
+    return 0;
+  log_printf(2, "%s: count = %u:", "okvst_midi_in", static_cast<unsigned>(list->count));
+  const orka_module *mod = okvst_g.mod;
+  for (int k = 0; k < list->count; ++k) {
+    const vst_event *ev = list->events[k];
+    if (!ev)
+      continue;
+    if (ev->type == VST_EVENT_MIDI) {
+      const auto *m = reinterpret_cast<const vst_midi_event *>(ev);
+      const int status = m->midi[0];
+      const int len = MIDI_LEN[(status >> 4) & 7];
+      log_printf(2, "%s: midi ev %02x ..., size = %u", "okvst_midi_in", static_cast<unsigned>(status),
+                 static_cast<unsigned>(len));
+      if (mod->midi)
+        mod->midi(p->engine, m->midi, len);
+    } else if (ev->type == VST_EVENT_SYSEX) {
+      const auto *x = reinterpret_cast<const vst_sysex_event *>(ev);
+      const int count = x->dump && x->dump_bytes > 0 ? x->dump_bytes : 0;
+      log_printf(2, "%s: sysex %02x %02x ..., %u bytes", "okvst_midi_in",
+                 static_cast<unsigned>(count > 0 ? x->dump[0] : 0),
+                 static_cast<unsigned>(count > 1 ? x->dump[1] : 0), static_cast<unsigned>(count));
+      if (mod->midi && count > 0)
+        mod->midi(p->engine, x->dump, count);
+    }
+  }
+  return 0;
+}
+
+float okvst_getparam(vst_effect *e, std::int32_t index) {
+  okvst_inst *p = okvst_of(e);
+  log_printf(1, "%08x: okvst_getparam: ctl[%d]", os_thread_id(), index);
+  if (index < 0 || index >= p->info.nctls)
+    return 0.0f;
+  const okvst_ctl &c = p->ctls[index];
+  if (c.max <= 0) // a control with one value sits at 0
+    return 0.0f;
+  return static_cast<float>(c.val) / static_cast<float>(c.max);
+}
+
+void okvst_setparam(vst_effect *e, std::int32_t index, float x) {
+  okvst_inst *p = okvst_of(e);
+  if (index < 0 || index >= p->info.nctls)
+    return;
+  okvst_ctl &c = p->ctls[index];
+  if (!(x >= 0.0f)) // below 0, or not a number
+    x = 0.0f;
+  if (x > 1.0f)
+    x = 1.0f;
+  const int v = c.max <= 0 ? 0 : static_cast<int>(static_cast<double>(x * static_cast<float>(c.max)) + 0.5);
+  log_printf(1, "%08x: okvst_setparam: ctl[%d] -> %d", os_thread_id(), index, v);
+  log_printf(1, "%08x: okvst_setparam_do: ctl[%d] -> %d", os_thread_id(), index, v);
+  if (v == c.val)
+    return;
+  c.val = v;
+  if (p->editor)
+    okvst_ui_post(p);
+}

@@ -1,0 +1,432 @@
+// The plug-in as a host sees it: loaded from its file with the engine
+// library in a temporary installation, driven through the test host.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+#include "vsthost/vsthost.h"
+
+using namespace testutil;
+
+namespace {
+
+#ifdef _WIN32
+const char *const ENGINE_NAME = "liborka.dll";
+#else
+const char *const ENGINE_NAME = "liborka.so";
+#endif
+
+std::string raw_sine(double period, int cycles, double amp) {
+  std::string s;
+  const int n = static_cast<int>(std::lround(period * cycles));
+  for (int i = 0; i < n; ++i) {
+    const auto v = static_cast<std::int16_t>(std::lround(amp * std::sin(2 * TEST_PI * i / period)));
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+  }
+  return s;
+}
+
+class Plugin : public ::testing::Test {
+protected:
+  void SetUp() override {
+    set_env("PROGRAMFILES", dir_.path().c_str());
+    set_env("APPDATA", dir_.path().c_str());
+    write_file(dir_.file("Glimra-Synth/log2"), "");
+    install(dir_.path());
+  }
+  void TearDown() override {
+    for (vsthost *h : {&a_, &b_})
+      if (h->eff)
+        vsthost_close(h);
+    set_env("PROGRAMFILES", nullptr);
+    set_env("APPDATA", nullptr);
+  }
+  // An installation: the engine library, a definition and its wave.
+  void install(const std::string &root) {
+    const std::string synth = root + "/Glimra/Synth";
+    make_dirs(synth + "/data");
+    std::filesystem::copy_file(ORKA_ENGINE, synth + "/" + ENGINE_NAME,
+                               std::filesystem::copy_options::overwrite_existing);
+    write_file(synth + "/data/midisyn.conf",
+               "wav tone {\nmap { data \"tone.raw\"\nloop 4800\n}\n}\n"
+               "patch 0 \"Sine\" {\nlayer a {\nwav tone\n}\n}\n");
+    write_file(synth + "/data/tone.raw", raw_sine(48.0, 100, 16000));
+  }
+  std::string log() const { return read_file(dir_.file("Glimra-Synth/log2")); }
+  bool logged(const std::string &text) const { return log().find(text) != std::string::npos; }
+  int count(const std::string &text) const {
+    const std::string l = log();
+    int n = 0;
+    for (std::size_t at = l.find(text); at != std::string::npos; at = l.find(text, at + 1))
+      ++n;
+    return n;
+  }
+  bool open(vsthost *h) { return vsthost_open(h, ORKA_PLUGIN); }
+  // Open, rate, block size, switched on.
+  void play(vsthost *h, float rate = 48000.0f, int blksz = 512) {
+    ASSERT_TRUE(open(h));
+    vsthost_dispatch(h, VST_EFF_OPEN);
+    vsthost_dispatch(h, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, rate);
+    vsthost_dispatch(h, VST_EFF_SET_BLOCK_SIZE, 0, blksz);
+    // No reverb or chorus: only the voice is heard.
+    h->eff->set_parameter(h->eff, 3, 0.0f);
+    h->eff->set_parameter(h->eff, 4, 0.0f);
+    vsthost_dispatch(h, VST_EFF_MAINS_CHANGED, 0, 1);
+  }
+
+  tempdir dir_;
+  vsthost a_, b_;
+};
+
+double frequency(const std::vector<float> &s, std::size_t from, double rate) {
+  double first = -1, last = -1;
+  int count = 0;
+  for (std::size_t i = from + 1; i < s.size(); ++i)
+    if (s[i - 1] < 0 && s[i] >= 0) {
+      const double x = double(i - 1) + double(-s[i - 1]) / double(s[i] - s[i - 1]);
+      if (first < 0)
+        first = x;
+      else
+        ++count;
+      last = x;
+    }
+  return count ? rate * count / (last - first) : 0;
+}
+
+TEST_F(Plugin, EffectRecord) {
+  ASSERT_TRUE(open(&a_));
+  const vst_effect *e = a_.eff;
+  EXPECT_EQ(e->magic, VST_MAGIC);
+  EXPECT_EQ(e->num_programs, 1);
+  EXPECT_EQ(e->num_params, 21);
+  EXPECT_EQ(e->num_inputs, 0);
+  EXPECT_EQ(e->num_outputs, 2);
+  EXPECT_EQ(e->flags, 16 | 32 | 256);
+  EXPECT_EQ(e->unique_id, 0x64697163);
+  EXPECT_EQ(e->version, 0);
+  EXPECT_EQ(e->initial_delay, 0);
+  EXPECT_EQ(e->process, nullptr);
+  EXPECT_EQ(e->process_double, nullptr);
+  EXPECT_NE(e->object, nullptr);
+  ASSERT_FALSE(a_.calls.empty());
+  EXPECT_EQ(a_.calls[0].opcode, VST_HOST_VERSION);
+  EXPECT_TRUE(logged("vst host ver: 2400"));
+  EXPECT_TRUE(logged("orka_load: loaded Glimra-Synth shared library"));
+}
+
+TEST_F(Plugin, LoadingRefusalsLeaveNothingBehind) {
+  const std::string rel = std::string("/Glimra/Synth/") + ENGINE_NAME;
+  struct row {
+    std::string programfiles;
+    const char *message;
+  };
+  const std::string empty = dir_.path() + "/empty";
+  make_dirs(empty);
+  const std::string noentry = dir_.path() + "/noentry";
+  make_dirs(noentry + "/Glimra/Synth");
+  std::filesystem::copy_file(ORKA_PLUGIN, noentry + "/Glimra/Synth/" + ENGINE_NAME);
+  // Program-files paths whose length with the library's relative path is
+  // exactly 260 and 261 units.
+  const std::string at260 = "/" + std::string(260 - rel.size() - 1, 'x');
+  const std::string at261 = at260 + "x";
+  // The message names the path first, so a 260-unit one fills the line.
+  const std::string at260_msg = "orka_load: " + at260.substr(0, 100);
+  const row rows[] = {
+      {"", "orka_load: can't get path to library"},
+      {at261, "orka_load: library path too long"},
+      {at260, at260_msg.c_str()},
+      {empty, "couldn't load library"},
+      {noentry, "orka_load: couldn't get entry point"},
+  };
+  for (const row &r : rows) {
+    const int before = count(r.message), too_long = count("library path too long");
+    set_env("PROGRAMFILES", r.programfiles.c_str());
+    EXPECT_FALSE(open(&a_)) << r.message;
+    EXPECT_EQ(count(r.message), before + 1) << r.message << "\n" << log();
+    if (r.programfiles == at260) { // 260 units are accepted
+      EXPECT_EQ(count("library path too long"), too_long);
+    }
+    // The next attempt, with the installation back, works.
+    set_env("PROGRAMFILES", dir_.path().c_str());
+    ASSERT_TRUE(open(&a_)) << r.message;
+    vsthost_close(&a_);
+  }
+  // A host that answers the version question with 0 is refused too.
+  a_.version = 0;
+  EXPECT_FALSE(open(&a_));
+  a_.version = 2400;
+  EXPECT_TRUE(open(&a_));
+}
+
+TEST_F(Plugin, InstancesShareTheLibrary) {
+  ASSERT_TRUE(open(&a_));
+  ASSERT_TRUE(open(&b_));
+  EXPECT_NE(a_.eff->object, b_.eff->object);
+  EXPECT_EQ(count("loaded Glimra-Synth shared library"), 1);
+  vsthost_close(&a_);
+  EXPECT_EQ(count("orka_unload"), 0);
+  vsthost_close(&b_);
+  EXPECT_EQ(count("orka_unload"), 1);
+  ASSERT_TRUE(open(&a_)); // loaded and set up again
+  EXPECT_EQ(count("loaded Glimra-Synth shared library"), 2);
+  EXPECT_EQ(count("loading waves..."), 2);
+}
+
+TEST_F(Plugin, OpenCloseCyclesLeakNothing) {
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_TRUE(open(&a_));
+    vsthost_dispatch(&a_, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, 44100.0f);
+    vsthost_dispatch(&a_, VST_EFF_SET_BLOCK_SIZE, 0, 64);
+    vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 1);
+    void *chunk = nullptr;
+    vsthost_dispatch(&a_, VST_EFF_GET_CHUNK, 0, 0, &chunk);
+    vsthost_close(&a_);
+  }
+  EXPECT_EQ(count("orka_unload"), 200);
+  EXPECT_FALSE(logged("allocated memory blocs"));
+}
+
+TEST_F(Plugin, DispatcherAnswers) {
+  ASSERT_TRUE(open(&a_));
+  struct row {
+    int opcode, index;
+    intptr_t value;
+    intptr_t result;
+    const char *text; // null: no text expected
+  };
+  const row rows[] = {
+      {VST_EFF_OPEN, 0, 0, 0, nullptr},
+      {VST_EFF_GET_PROGRAM, 0, 0, 0, nullptr},
+      {VST_EFF_SET_PROGRAM, 0, 3, 0, nullptr},
+      {VST_EFF_GET_PROGRAM_NAME, 0, 0, 1, "default"},
+      {VST_EFF_GET_PROGRAM_NAME_INDEXED, 0, -1, 1, "default"},
+      {VST_EFF_GET_PARAM_LABEL, 1, 0, 0, ""},
+      {VST_EFF_GET_PARAM_DISPLAY, 1, 0, 0, "127"},
+      {VST_EFF_GET_PARAM_DISPLAY, 10, 0, 0, "poly"},
+      {VST_EFF_GET_PARAM_DISPLAY, 0, 0, 0, "Sine"},
+      {VST_EFF_GET_PARAM_NAME, 1, 0, 0, "Volume"},
+      {VST_EFF_GET_PARAM_NAME, 5, 0, 0, "Hold mo"},
+      {VST_EFF_CAN_BE_AUTOMATED, 3, 0, 1, nullptr},
+      {VST_EFF_STRING2PARAMETER, 1, 0, 0, nullptr},
+      {VST_EFF_GET_PLUG_CATEGORY, 0, 0, 2, nullptr},
+      {VST_EFF_GET_EFFECT_NAME, 0, 0, 1, "Synth"},
+      {VST_EFF_GET_VENDOR_STRING, 0, 0, 1, "Glimra"},
+      {VST_EFF_GET_PRODUCT_STRING, 0, 0, 1, "Synth"},
+      {VST_EFF_GET_VENDOR_VERSION, 0, 0, 0, nullptr},
+      {VST_EFF_GET_VST_VERSION, 0, 0, 2400, nullptr},
+      {VST_EFF_GET_TAIL_SIZE, 0, 0, 0, nullptr},
+      {VST_EFF_SET_BYPASS, 0, 1, 0, nullptr},
+      {VST_EFF_EDIT_GET_RECT, 0, 0, 0, nullptr},
+      {VST_EFF_EDIT_OPEN, 0, 0, 0, nullptr},
+      {VST_EFF_EDIT_CLOSE, 0, 0, 0, nullptr},
+      {VST_EFF_IDLE, 0, 0, 0, nullptr},
+      {VST_EFF_GET_VU, 0, 0, 0, nullptr},
+      {90, 0, 0, 0, nullptr},
+  };
+  for (const row &r : rows) {
+    char text[128];
+    std::memset(text, 'z', sizeof text);
+    text[sizeof text - 1] = 0;
+    const intptr_t got = vsthost_dispatch(&a_, r.opcode, r.index, r.value, text);
+    EXPECT_EQ(got, r.result) << r.opcode;
+    if (r.text) {
+      EXPECT_STREQ(text, r.text) << r.opcode;
+    }
+  }
+  EXPECT_TRUE(logged("getwinsize: no ui"));
+  EXPECT_TRUE(logged("editopen: no ui"));
+  EXPECT_TRUE(logged("editclose: not open"));
+  EXPECT_TRUE(logged(": String2Parameter: code disabled"));
+  EXPECT_TRUE(logged(": 90 (unknown): unhandled opcode, index = 0, value = 0"));
+  EXPECT_TRUE(logged(": 9 (GetVu): unhandled opcode"));
+  struct cando {
+    const char *text;
+    intptr_t answer;
+  };
+  for (const cando &c : {cando{"receiveVstMidiEvent", 1}, cando{"receiveVstMidiEvents", 1},
+                         cando{"receiveVstEvents", 1}, cando{"supportsViewDpiScaling", 1},
+                         cando{"sendVstEvents", 0}, cando{"bypass", 0}})
+    EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_CAN_DO, 0, 0, const_cast<char *>(c.text)), c.answer)
+        << c.text;
+  // Tail after a rate: the reverb's 8000 ms is not the synth's; the synth says 0.
+  vsthost_dispatch(&a_, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, 48000.0f);
+  EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_TAIL_SIZE), 0);
+}
+
+TEST_F(Plugin, ParameterProperties) {
+  ASSERT_TRUE(open(&a_));
+  vst_param_props pp{};
+  EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_PARAMETER_PROPERTIES, 1, 0, &pp), 1);
+  EXPECT_FLOAT_EQ(pp.step, 1.0f / 127);
+  EXPECT_EQ(pp.flags, 0);
+  EXPECT_STREQ(pp.label, "Volume");
+  pp = {};
+  EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_PARAMETER_PROPERTIES, 5, 0, &pp), 1);
+  EXPECT_EQ(pp.flags, 10);
+  EXPECT_EQ(pp.max_integer, 2);
+  EXPECT_EQ(pp.step_integer, 1);
+  EXPECT_STREQ(pp.label, "Hold mode");
+  pp = {};
+  EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_PARAMETER_PROPERTIES, 11, 0, &pp), 1);
+  EXPECT_EQ(pp.flags, 10); // the reverb's bypass switch
+  EXPECT_EQ(pp.max_integer, 1);
+  EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_PARAMETER_PROPERTIES, 21, 0, &pp), 0);
+  EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_PARAMETER_PROPERTIES, 1, 0, nullptr), 0);
+}
+
+TEST_F(Plugin, RatesAndMainsChanged) {
+  ASSERT_TRUE(open(&a_));
+  vsthost_dispatch(&a_, VST_EFF_SET_BLOCK_SIZE, 0, 256);
+  for (float r : {44088.0f, 44100.0f, 44112.9f}) {
+    vsthost_dispatch(&a_, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, r);
+    EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 1), 0);
+    EXPECT_EQ(count("mainschanged: no valid rate"), 0) << r;
+    vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 0);
+  }
+  vsthost_dispatch(&a_, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, 44087.0f);
+  EXPECT_TRUE(logged("orka_rateidx: 44087 (44075): not found"));
+  vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 1);
+  EXPECT_TRUE(logged("mainschanged: no valid rate"));
+  vsthost_dispatch(&a_, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, 96000.0f);
+  vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 1);
+  vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 1);
+  EXPECT_TRUE(logged("mainschanged: already started"));
+  vsthost_dispatch(&a_, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, 48000.0f);
+  EXPECT_TRUE(logged("setsamplerate: busy"));
+  vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 0);
+  vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 0);
+  EXPECT_TRUE(logged("mainschanged: not started"));
+  // After a valid rate the tail is the engine's (0 for the synth).
+  EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_TAIL_SIZE), 0);
+}
+
+TEST_F(Plugin, ChunkRoundTrip) {
+  ASSERT_TRUE(open(&a_));
+  a_.eff->set_parameter(a_.eff, 1, 0.5f);
+  a_.eff->set_parameter(a_.eff, 5, 1.0f);
+  a_.eff->set_parameter(a_.eff, 13, 0.25f);
+  char *chunk = nullptr;
+  const intptr_t n = vsthost_dispatch(&a_, VST_EFF_GET_CHUNK, 0, 0, &chunk);
+  ASSERT_GT(n, 0);
+  const std::string text(chunk, static_cast<std::size_t>(n));
+  EXPECT_NE(text.find("Mod-Wheel"), std::string::npos);
+  std::vector<float> before;
+  for (int i = 0; i < 21; ++i)
+    before.push_back(a_.eff->get_parameter(a_.eff, i));
+  ASSERT_TRUE(open(&b_));
+  vsthost_dispatch(&b_, VST_EFF_SET_CHUNK, 0, n, const_cast<char *>(text.data()));
+  for (int i = 0; i < 21; ++i)
+    EXPECT_EQ(b_.eff->get_parameter(b_.eff, i), before[i]) << i;
+  char name[64] = {};
+  vsthost_dispatch(&b_, VST_EFF_GET_PROGRAM_NAME, 0, 0, name);
+  EXPECT_STREQ(name, "default");
+  // A malformed third line: what came before it is taken, the rest is default.
+  std::string broken;
+  std::size_t lines = 0, at = 0;
+  while (lines < 2 && (at = text.find('\n', at)) != std::string::npos) {
+    ++at;
+    ++lines;
+  }
+  broken = text.substr(0, at) + "volume = loud\n" + text.substr(text.find('\n', at) + 1);
+  vsthost_dispatch(&b_, VST_EFF_SET_CHUNK, 0, static_cast<intptr_t>(broken.size()),
+                   const_cast<char *>(broken.data()));
+  EXPECT_EQ(b_.eff->get_parameter(b_.eff, 5), 0.0f); // back to its default
+  EXPECT_EQ(b_.eff->get_parameter(b_.eff, 1), 1.0f);
+}
+
+TEST_F(Plugin, ProcessingRefusalsAndLimits) {
+  ASSERT_TRUE(open(&a_));
+  std::vector<std::vector<float>> out;
+  std::vector<float> l(64, 7.0f), r(64, 7.0f);
+  float *o[2] = {l.data(), r.data()};
+  a_.eff->process_replacing(a_.eff, nullptr, o, 64); // not started: silence
+  EXPECT_EQ(l[10], 0.0f);
+  EXPECT_TRUE(logged("warning: not started"));
+  vsthost_dispatch(&a_, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, 48000.0f);
+  vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 1); // no block size yet
+  std::fill(l.begin(), l.end(), 7.0f);
+  a_.eff->process_replacing(a_.eff, nullptr, o, 64);
+  EXPECT_TRUE(logged("warning: no bus allocated"));
+  EXPECT_EQ(l[10], 0.0f);
+  vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 0);
+  vsthost_dispatch(&a_, VST_EFF_SET_BLOCK_SIZE, 0, 128);
+  vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 1);
+  vsthost_events(&a_, {{0x90, 64, 127}});
+  a_.eff->process_replacing(a_.eff, nullptr, o, 0); // nothing written
+  EXPECT_EQ(l[10], 0.0f);
+  vsthost_process(&a_, out, 1000); // longer than the block size: in pieces
+  EXPECT_NE(out[0][999], 0.0f);
+  // The block size changes while started: the engine restarts.
+  vsthost_dispatch(&a_, VST_EFF_SET_BLOCK_SIZE, 0, 512);
+  EXPECT_TRUE(logged("setblocksize: restarting engine"));
+  vsthost_process(&a_, out, 512);
+  EXPECT_NE(out[0][300], 0.0f);
+}
+
+TEST_F(Plugin, NoteAtEverySupportedRate) {
+  const float rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100,
+                         48000, 64000, 88200, 96000, 128000, 176400, 192000};
+  for (float rate : rates) {
+    play(&a_, rate, 512);
+    vsthost_events(&a_, {{0x90, 64, 127}});
+    std::vector<float> all;
+    std::vector<std::vector<float>> out;
+    for (int k = 0; k < static_cast<int>(rate / 4) / 512 + 1; ++k) {
+      vsthost_process(&a_, out, 512);
+      all.insert(all.end(), out[0].begin(), out[0].end());
+    }
+    // 1000 Hz at every rate (at 8000 Hz still well below Nyquist).
+    EXPECT_NEAR(frequency(all, all.size() / 4, rate), 1000.0, 1.0) << rate;
+    double peak = 0;
+    for (float v : all)
+      peak = std::fmax(peak, std::fabs(v));
+    EXPECT_NEAR(peak, 16000.0 / 32768 * std::pow(2.0, -0.5) * 0.5, 0.01) << rate;
+    vsthost_events(&a_, {{0x80, 64, 0}});
+    vsthost_process(&a_, out, 512);
+    vsthost_process(&a_, out, 512);
+    EXPECT_LT(std::fabs(out[0][500]), 1e-5) << rate;
+    vsthost_close(&a_);
+  }
+}
+
+TEST_F(Plugin, EventsInListOrder) {
+  play(&a_);
+  // A tuning message and the note it retunes, in one list: the tuning
+  // arrives first, so the note sounds a semitone up.
+  vsthost_events(&a_, {{0xF0, 0x7F, 0x00, 0x08, 0x02, 0x00, 0x01, 0x40, 0x41, 0x00, 0x00, 0xF7},
+                       {0x90, 64, 127},
+                       {0xF8}});
+  std::vector<float> all;
+  std::vector<std::vector<float>> out;
+  for (int k = 0; k < 40; ++k) {
+    vsthost_process(&a_, out, 512);
+    all.insert(all.end(), out[0].begin(), out[0].end());
+  }
+  EXPECT_NEAR(frequency(all, 4000, 48000), 1000.0 * std::pow(2.0, 1.0 / 12), 1.0);
+}
+
+TEST_F(Plugin, Parameters) {
+  ASSERT_TRUE(open(&a_));
+  struct row {
+    float in;
+    float out;
+  };
+  for (const row &r : {row{0.5f, 64.0f / 127}, row{-3.0f, 0.0f}, row{7.0f, 1.0f},
+                       row{0.25f, 32.0f / 127}, row{NAN, 0.0f}}) {
+    a_.eff->set_parameter(a_.eff, 1, r.in);
+    EXPECT_FLOAT_EQ(a_.eff->get_parameter(a_.eff, 1), r.out) << r.in;
+  }
+  EXPECT_EQ(a_.eff->get_parameter(a_.eff, -1), 0.0f);
+  EXPECT_EQ(a_.eff->get_parameter(a_.eff, 21), 0.0f);
+  a_.eff->set_parameter(a_.eff, 21, 0.5f); // ignored
+  a_.eff->set_parameter(a_.eff, 5, 0.5f);
+  EXPECT_FLOAT_EQ(a_.eff->get_parameter(a_.eff, 5), 0.5f); // 1 of 2
+}
+
+} // namespace
