@@ -8,38 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/os.h"
+#include "bench_install.h"
 #include "synth/note/synth.h"
 
 namespace {
 
 constexpr int BLOCK = 256;
-
-// An installation with one four-layer patch, in a fresh temporary folder.
-struct install {
-  std::filesystem::path root;
-  install() {
-    root = std::filesystem::temp_directory_path() / ("glimra-bench-" + std::to_string(::getpid()));
-    const auto data = root / "Glimra" / "Synth" / "data";
-    std::filesystem::create_directories(data);
-    std::string raw;
-    for (int i = 0; i < 48000; ++i) {
-      const auto v = static_cast<std::int16_t>(12000 * std::sin(i * 2 * 3.14159265358979 / 109.0));
-      raw += static_cast<char>(v & 0xFF);
-      raw += static_cast<char>((v >> 8) & 0xFF);
-    }
-    std::ofstream(data / "w.raw", std::ios::binary) << raw;
-    std::string conf = "wav w {\nmap { data \"w.raw\"\nloop 47960\n}\n}\npatch 0 {\n";
-    for (int l = 0; l < 4; ++l)
-      conf += "layer l {\nwav w\nfilt lowpass\ncut.base 90\nres.base 30\ncut.lfo 12\n}\n";
-    conf += "}\n";
-    std::ofstream(data / "midisyn.conf") << conf;
-    setenv("PROGRAMFILES", root.string().c_str(), 1);
-    setenv("APPDATA", root.string().c_str(), 1);
-    os_set_default_root("");
-  }
-  ~install() { std::filesystem::remove_all(root); }
-};
 
 } // namespace
 
