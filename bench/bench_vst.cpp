@@ -36,6 +36,7 @@ static void BM_EngineRun(benchmark::State &st) {
     SYNTH_MODULE.ctlinfo(i, &ci);
     SYNTH_MODULE.onctl(s, i, ci.def);
   }
+  SYNTH_MODULE.reset(s); // as the plug-in does after switching on
   notes(s);
   std::vector<std::int32_t> l(BLOCK), r(BLOCK);
   std::int32_t *out[2] = {l.data(), r.data()};

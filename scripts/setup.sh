@@ -3,7 +3,7 @@
 #   scripts/setup.sh            native build and tests
 #   scripts/setup.sh --windows  also the Windows cross-build and wine
 set -euo pipefail
-pkgs=(g++ cmake ninja-build googletest libgtest-dev libbenchmark-dev)
+pkgs=(g++ cmake ninja-build googletest libgtest-dev libbenchmark-dev libcli11-dev libsndfile1-dev)
 if [[ "${1:-}" == "--windows" ]]; then
   pkgs+=(g++-mingw-w64-x86-64 wine64 wine)
 fi
