@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake -S . -B build -G Ninja -DORKA_WERROR=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -G Ninja -DORKA_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_INSTALL_PREFIX="$PWD/build/stage" >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure -j2

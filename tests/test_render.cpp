@@ -1,0 +1,311 @@
+// The MIDI file reader and offline rendering through the plug-in.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "render/render.h"
+#include "testutil.h"
+
+using namespace testutil;
+
+namespace {
+
+std::vector<unsigned char> bytes(std::initializer_list<int> b) {
+  std::vector<unsigned char> v;
+  for (int x : b)
+    v.push_back(static_cast<unsigned char>(x));
+  return v;
+}
+
+// A track chunk around raw event bytes.
+std::vector<unsigned char> track(std::vector<unsigned char> body) {
+  std::vector<unsigned char> t = {'M', 'T', 'r', 'k', 0, 0, 0, 0};
+  const auto n = static_cast<std::uint32_t>(body.size());
+  t[4] = static_cast<unsigned char>(n >> 24);
+  t[5] = static_cast<unsigned char>(n >> 16);
+  t[6] = static_cast<unsigned char>(n >> 8);
+  t[7] = static_cast<unsigned char>(n);
+  t.insert(t.end(), body.begin(), body.end());
+  return t;
+}
+
+std::vector<unsigned char> header(int format, int ntracks, int division) {
+  return bytes({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, format, 0, ntracks, division >> 8, division & 255});
+}
+
+std::vector<unsigned char> cat(std::vector<std::vector<unsigned char>> parts) {
+  std::vector<unsigned char> v;
+  for (auto &p : parts)
+    v.insert(v.end(), p.begin(), p.end());
+  return v;
+}
+
+TEST(Smf, RunningStatusMetaAndSysex) {
+  // Format 0, 96 ticks per quarter: note on, running-status note on after a
+  // delta, a meta text event, a SysEx, then note offs by running status.
+  const auto file = cat({header(0, 1, 96),
+                         track(bytes({0x00, 0x90, 60, 100, 0x60, 62, 90, 0x00, 0xFF, 0x01, 0x02, 'h',
+                                      'i', 0x10, 64, 80, 0x00, 0xF0, 0x03, 0x7E, 0x01, 0xF7, 0x81,
+                                      0x00, 0x80, 60, 0, 0x00, 62, 0, 0x00, 0xFF, 0x2F, 0x00}))});
+  smf_file f;
+  std::string err;
+  ASSERT_TRUE(smf_parse(file.data(), file.size(), &f, &err)) << err;
+  EXPECT_EQ(f.format, 0);
+  EXPECT_EQ(f.division, 96);
+  ASSERT_EQ(f.events.size(), 6u);
+  EXPECT_EQ(f.events[1].tick, 96u);
+  EXPECT_EQ(f.events[1].bytes, bytes({0x90, 62, 90}));
+  EXPECT_EQ(f.events[2].bytes, bytes({0x90, 64, 80})); // running status over the meta event
+  EXPECT_EQ(f.events[3].bytes, bytes({0xF0, 0x7E, 0x01, 0xF7}));
+  EXPECT_EQ(f.events[4].tick, 112u + 128u);
+  EXPECT_EQ(f.events[5].bytes, bytes({0x80, 62, 0}));
+}
+
+TEST(Smf, TracksMergeAndTempoMap) {
+  smf_track a, b;
+  a.tempo(0, 500000);   // 120 bpm
+  a.tempo(960, 250000); // 240 bpm from beat 2
+  b.add(480, {0x90, 60, 100});
+  b.add(960, {0x91, 61, 100});
+  b.add(1440, {0x92, 62, 100});
+  const auto image = smf_image(1, 480, {a, b});
+  smf_file f;
+  std::string err;
+  ASSERT_TRUE(smf_parse(image.data(), image.size(), &f, &err)) << err;
+  EXPECT_EQ(f.format, 1);
+  EXPECT_EQ(f.ntracks, 2);
+  const auto frames = smf_frames(f, 48000);
+  ASSERT_EQ(f.events.size(), 5u);
+  // Tempo at 960 comes before the note at 960 (its track is first).
+  EXPECT_EQ(f.events[2].tempo, 250000u);
+  EXPECT_EQ(frames[1], 24000u); // half a second
+  EXPECT_EQ(frames[3], 48000u);
+  EXPECT_EQ(frames[4], 48000u + 12000u); // then a beat is a quarter second
+  EXPECT_EQ(smf_frames(f, 44100)[4], 44100u + 11025u);
+}
+
+TEST(Smf, RefusesMalformedFiles) {
+  const auto good = track(bytes({0x00, 0x90, 60, 100, 0x00, 0xFF, 0x2F, 0x00}));
+  auto truncated = cat({header(0, 1, 96), good});
+  truncated.resize(truncated.size() - 3);
+  auto cut_event = cat({header(0, 1, 96), track(bytes({0x00, 0x90, 60}))});
+  struct row {
+    std::vector<unsigned char> data;
+    const char *message;
+  };
+  const row rows[] = {
+      {bytes({'R', 'I', 'F', 'F', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96}), "not a Standard MIDI File"},
+      {bytes({'M', 'T'}), "not a Standard MIDI File"},
+      {truncated, "truncated chunk"},
+      {cut_event, "ends in the middle of an event"},
+      {cat({header(2, 1, 96), good}), "format 2 is not supported"},
+      {cat({header(0, 2, 96), good}), "1 of 2 tracks"},
+      {cat({header(0, 1, 0), good}), "bad time division"},
+      {cat({header(0, 1, 96), track(bytes({0x00, 60, 100}))}), "data byte without a status byte"},
+      {cat({header(0, 1, 96), track(bytes({0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x90, 60, 1}))}),
+       "ends in the middle"},
+      {cat({header(0, 1, 96), track(bytes({0x00, 0xF0, 0x7F, 0x01}))}), "ends in the middle"},
+  };
+  for (const row &r : rows) {
+    smf_file f;
+    std::string err;
+    EXPECT_FALSE(smf_parse(r.data.data(), r.data.size(), &f, &err)) << "case: " << r.message;
+    EXPECT_NE(err.find(r.message), std::string::npos) << err;
+  }
+}
+
+TEST(Smf, SurvivesArbitraryBytes) {
+  // Random and mutated images never crash the reader.
+  std::uint32_t s = 5;
+  const auto base = cat({header(1, 2, 96), track(bytes({0x00, 0x90, 60, 100, 0x10, 62, 90, 0x00,
+                                                         0xF0, 0x02, 0x01, 0xF7})),
+                         track(bytes({0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}))});
+  for (int k = 0; k < 3000; ++k) {
+    auto d = base;
+    for (int m = 0; m < 1 + k % 6; ++m) {
+      s = s * 1664525u + 1013904223u;
+      d[(s >> 8) % d.size()] = static_cast<unsigned char>(s >> 24);
+    }
+    if (k % 5 == 0)
+      d.resize((s >> 4) % (d.size() + 1));
+    smf_file f;
+    std::string err;
+    smf_parse(d.data(), d.size(), &f, &err);
+  }
+}
+
+std::string raw_sine(double period, int cycles, double amp) {
+  std::string s;
+  const int n = static_cast<int>(std::lround(period * cycles));
+  for (int i = 0; i < n; ++i) {
+    const auto v = static_cast<std::int16_t>(std::lround(amp * std::sin(2 * TEST_PI * i / period)));
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+  }
+  return s;
+}
+
+class Render : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const std::string synth = dir_.path() + "/Glimra/Synth";
+    make_dirs(synth + "/data");
+    std::filesystem::copy_file("./liborka.so", synth + "/liborka.so");
+    write_file(synth + "/data/midisyn.conf",
+               "wav a {\nmap { data \"a.raw\"\nloop 4800\n}\n}\n"
+               "wav b {\nmap { data \"b.raw\"\nloop 4800\n}\n}\n"
+               "patch 0 \"Sine\" {\nlayer x {\nwav a\nvol.rtime 40\n}\n}\n"
+               "patch 7 \"Quiet\" {\nlayer x {\nwav a\nvol.base 109\nvol.rtime 40\n}\n}\n"
+               "drumkey 36 {\nlayer x {\nwav b\n}\n}\n");
+    write_file(synth + "/data/a.raw", raw_sine(48.0, 100, 16000));  // 1000 Hz at key 64
+    write_file(synth + "/data/b.raw", raw_sine(24.0, 200, 16000));  // 2000 Hz
+    set_env("PROGRAMFILES", dir_.path().c_str());
+    set_env("APPDATA", dir_.path().c_str());
+    opts_.plugin = "./Glimra-Synth.so";
+    opts_.tail = 0.2;
+    patches_ = {{0, "Sine"}, {7, "Quiet"}, {127, "Percussions"}};
+  }
+  void TearDown() override {
+    set_env("PROGRAMFILES", nullptr);
+    set_env("APPDATA", nullptr);
+  }
+  std::vector<float> render(const std::vector<smf_track> &tracks, std::string *err = nullptr) {
+    const auto image = smf_image(1, 480, tracks);
+    smf_file f;
+    std::string e;
+    EXPECT_TRUE(smf_parse(image.data(), image.size(), &f, &e)) << e;
+    std::vector<float> out;
+    render_stats st;
+    const bool ok = render_file(
+        opts_, f, patches_, [&](const float *x, int n, double) { out.insert(out.end(), x, x + 2 * n); },
+        &st, err ? err : &e);
+    if (!err) {
+      EXPECT_TRUE(ok) << e;
+    }
+    return ok ? out : std::vector<float>{};
+  }
+  static smf_track note(int ch, int key, int from = 0, int to = 2400) {
+    smf_track t;
+    t.add(static_cast<std::uint64_t>(from), {static_cast<unsigned char>(0x90 | ch), static_cast<unsigned char>(key), 127});
+    t.add(static_cast<std::uint64_t>(to), {static_cast<unsigned char>(0x80 | ch), static_cast<unsigned char>(key), 0});
+    return t;
+  }
+
+  tempdir dir_;
+  render_opts opts_;
+  std::vector<render_patch> patches_;
+};
+
+double peak(const std::vector<float> &v, std::size_t from, std::size_t to) {
+  double p = 0;
+  for (std::size_t i = from; i < to && i < v.size(); ++i)
+    p = std::fmax(p, std::fabs(v[i]));
+  return p;
+}
+
+// Frequency of the left channel from rising zero crossings.
+double frequency(const std::vector<float> &v, std::size_t from, std::size_t to) {
+  int n = 0;
+  double first = -1, last = 0;
+  for (std::size_t i = from + 2; i < to && i < v.size(); i += 2)
+    if (v[i - 2] < 0 && v[i] >= 0) {
+      const double x = (i - 2) / 2.0 + v[i - 2] / (v[i - 2] - v[i]);
+      if (first < 0)
+        first = x;
+      else
+        ++n;
+      last = x;
+    }
+  return n ? 48000.0 * n / (last - first) : 0;
+}
+
+TEST_F(Render, BlockSizeDoesNotChangeTheAudio) {
+  smf_track t;
+  t.add(0, {0x90, 60, 100});
+  t.add(333, {0x90, 67, 80});
+  t.add(700, {0xE0, 0, 80});
+  t.add(1201, {0x80, 60, 0});
+  t.add(1900, {0x80, 67, 0});
+  std::vector<float> ref;
+  for (int block : {1, 64, 4096}) {
+    opts_.block = block;
+    const auto out = render({t});
+    ASSERT_FALSE(out.empty());
+    if (ref.empty())
+      ref = out;
+    else
+      EXPECT_TRUE(out == ref) << "block " << block;
+  }
+  // The last event at 1900 ticks (95000 frames at 120 bpm), plus the tail.
+  EXPECT_EQ(ref.size(), 2u * (95000 + 9600));
+}
+
+TEST_F(Render, GeneralMidiRouting) {
+  opts_.gm = true;
+  // Channel 1 on patch 0; channel 2 switched to patch 7 (18 steps quieter);
+  // channel 10 plays the drum kit (the 2000 Hz wave), not key 36 of patch 0.
+  const auto plain = render({note(0, 64)});
+  smf_track quiet;
+  quiet.add(0, {0xC1, 7}); // before the note at the same tick
+  for (auto &e : note(1, 64).events)
+    quiet.events.push_back(e);
+  const auto q = render({quiet});
+  const auto drums = render({note(9, 36)});
+  const std::size_t a = 2 * 12000, b = 2 * 48000;
+  EXPECT_NEAR(peak(q, a, b) / peak(plain, a, b), 0.5, 0.02);
+  EXPECT_NEAR(frequency(drums, a, b), 2000.0, 2.0);
+  EXPECT_NEAR(frequency(plain, a, b), 1000.0, 2.0);
+  // An undefined program keeps the patch.
+  smf_track undefined;
+  undefined.add(0, {0xC1, 99});
+  for (auto &e : note(1, 64).events)
+    undefined.events.push_back(e);
+  EXPECT_NEAR(peak(render({undefined}), a, b) / peak(plain, a, b), 1.0, 0.02);
+  // Without --gm the drum channel is just a channel of the patch.
+  opts_.gm = false;
+  EXPECT_NEAR(frequency(render({note(9, 64)}), a, b), 1000.0, 2.0);
+}
+
+TEST_F(Render, PatchesControlsAndErrors) {
+  opts_.patch = "7";
+  const auto q = render({note(0, 64)});
+  opts_.patch = "Sine";
+  const auto s = render({note(0, 64)});
+  EXPECT_NEAR(peak(q, 24000, 96000) / peak(s, 24000, 96000), 0.5, 0.02);
+  opts_.patch.clear();
+  opts_.sets = {{"volume", "0"}};
+  EXPECT_LT(peak(render({note(0, 64)}), 24000, 96000), 1e-4);
+  std::vector<std::pair<std::function<void(render_opts &)>, const char *>> bad = {
+      {[](render_opts &o) { o.patch = "12"; }, "no patch numbered 12"},
+      {[](render_opts &o) { o.patch = "Tuba"; }, "no patch named 'Tuba'"},
+      {[](render_opts &o) { o.sets = {{"loudness", "3"}}; }, "unknown control 'loudness'"},
+      {[](render_opts &o) { o.sets = {{"rev_model", "huge"}}; }, "unknown value 'huge' for control 'rev_model'"},
+      {[](render_opts &o) { o.plugin = "./nothing.so"; }, "the plug-in fails to load"},
+      {[](render_opts &o) { o.block = 0; }, "block size"},
+  };
+  for (auto &[change, message] : bad) {
+    render_opts keep = opts_;
+    opts_.sets.clear();
+    change(opts_);
+    std::string err;
+    render({note(0, 64)}, &err);
+    EXPECT_NE(err.find(message), std::string::npos) << err;
+    opts_ = keep;
+  }
+}
+
+TEST_F(Render, TailUntilQuiet) {
+  opts_.tail = -1;
+  opts_.sets = {{"reverb", "0"}, {"chorus", "0"}};
+  const auto out = render({note(0, 64, 0, 480)});
+  // The release (time 40: about 11 ms) ends at once; 0.1 s of quiet ends it.
+  const double seconds = out.size() / 2.0 / 48000;
+  EXPECT_GT(seconds, 0.25 + 0.1);
+  EXPECT_LT(seconds, 0.25 + 0.5);
+}
+
+} // namespace
