@@ -14,17 +14,6 @@
 #include "utils/alloc.h"
 #include "utils/log.h"
 
-// Raw little-endian 16-bit data of a looping sine or a constant.
-inline std::string raw_sine(double period, int cycles, double amp) {
-  const int n = static_cast<int>(std::lround(period * cycles));
-  std::string s;
-  for (int i = 0; i < n; ++i) {
-    const auto v = static_cast<std::int16_t>(std::lround(amp * std::sin(2 * TEST_PI * i / period)));
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-  }
-  return s;
-}
 inline std::string raw_const(std::int16_t v, int n) {
   std::string s;
   for (int i = 0; i < n; ++i) {
@@ -54,7 +43,7 @@ protected:
     os_set_default_root("");
     baseline_ = xmem_count();
     put("data/midisyn.conf", conf);
-    put("data/tone.raw", raw_sine(48.0, 100, 16000));
+    put("data/tone.raw", testutil::raw_sine(48.0, 100, 16000));
     put("data/flat.raw", raw_const(16000, 4800));
     SYNTH_MODULE.init();
     inited_ = true;

@@ -12,17 +12,6 @@
 
 namespace {
 
-std::string raw_sine(double period, int cycles, double amp) {
-  std::string s;
-  const int n = static_cast<int>(std::lround(period * cycles));
-  for (int i = 0; i < n; ++i) {
-    const auto v = static_cast<std::int16_t>(std::lround(amp * std::sin(2 * TEST_PI * i / period)));
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-  }
-  return s;
-}
-
 const char *const CONF = R"(wav tone {
   map { data "waves/tone.raw"
     loop 4800
@@ -51,7 +40,7 @@ protected:
     testutil::set_env("PROGRAMFILES", dir_.path().c_str());
     testutil::set_env("APPDATA", dir_.path().c_str());
     testutil::write_file(dir_.file("Glimra/Synth/data/midisyn.conf"), CONF);
-    testutil::write_file(dir_.file("Glimra/Synth/data/waves/tone.raw"), raw_sine(48.0, 100, 16000));
+    testutil::write_file(dir_.file("Glimra/Synth/data/waves/tone.raw"), testutil::raw_sine(48.0, 100, 16000));
     lib_ = os_dlopen(testutil::u16(ORKA_LIB).data());
     ASSERT_NE(lib_, nullptr) << ORKA_LIB;
     auto entry = reinterpret_cast<orka_entry_fn>(os_dlsym(lib_, "orka_entry"));
@@ -107,21 +96,6 @@ protected:
   const orka_module *mod_ = nullptr;
 };
 
-double frequency(const std::vector<std::int32_t> &s, std::size_t from, double rate) {
-  double first = -1, last = -1;
-  int count = 0;
-  for (std::size_t i = from + 1; i < s.size(); ++i)
-    if (s[i - 1] < 0 && s[i] >= 0) {
-      const double x = double(i - 1) + double(-s[i - 1]) / double(s[i] - s[i - 1]);
-      if (first < 0)
-        first = x;
-      else
-        ++count;
-      last = x;
-    }
-  return count ? rate * count / (last - first) : 0;
-}
-
 double rms(const std::vector<std::int32_t> &s, std::size_t from, std::size_t to) {
   double e = 0;
   for (std::size_t i = from; i < to; ++i)
@@ -138,7 +112,7 @@ TEST_F(Library, NotePitchAndLevelAtSeveralRates) {
     void *s = start(rateidx, 0, 0);
     midi(s, {0x90, 64, 127});
     const auto on = render(s, static_cast<int>(rate / 2));
-    EXPECT_NEAR(frequency(on, 2000, rate), 1000.0, 0.5) << rate;
+    EXPECT_NEAR(testutil::frequency_of(on, 2000, on.size(), rate), 1000.0, 0.5) << rate;
     // Master volume -9 steps, centre pan: 16000 * 2^12 * 2^-0.5 / 2.
     const double want = 16000.0 * 4096 * std::pow(2.0, -0.5) * 0.5 / std::sqrt(2.0);
     EXPECT_NEAR(rms(on, 2000, on.size()) / want, 1.0, 0.02) << rate;
@@ -166,7 +140,7 @@ TEST_F(Library, FxLayerThroughTheSaturator) {
   midi(s, {0x90, 64, 127});
   const auto out = render(s, 9600);
   EXPECT_GT(rms(out, 4800, 9600), 1e6);
-  EXPECT_NEAR(frequency(out, 4800, 48000), 1000.0, 1.0);
+  EXPECT_NEAR(testutil::frequency_of(out, 4800, out.size(), 48000), 1000.0, 1.0);
   mod_->del(s);
 }
 

@@ -138,17 +138,6 @@ TEST(Smf, SurvivesArbitraryBytes) {
   }
 }
 
-std::string raw_sine(double period, int cycles, double amp) {
-  std::string s;
-  const int n = static_cast<int>(std::lround(period * cycles));
-  for (int i = 0; i < n; ++i) {
-    const auto v = static_cast<std::int16_t>(std::lround(amp * std::sin(2 * TEST_PI * i / period)));
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-  }
-  return s;
-}
-
 class Render : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -207,22 +196,6 @@ double peak(const std::vector<float> &v, std::size_t from, std::size_t to) {
   return p;
 }
 
-// Frequency of the left channel from rising zero crossings.
-double frequency(const std::vector<float> &v, std::size_t from, std::size_t to) {
-  int n = 0;
-  double first = -1, last = 0;
-  for (std::size_t i = from + 2; i < to && i < v.size(); i += 2)
-    if (v[i - 2] < 0 && v[i] >= 0) {
-      const double x = (i - 2) / 2.0 + v[i - 2] / (v[i - 2] - v[i]);
-      if (first < 0)
-        first = x;
-      else
-        ++n;
-      last = x;
-    }
-  return n ? 48000.0 * n / (last - first) : 0;
-}
-
 TEST_F(Render, BlockSizeDoesNotChangeTheAudio) {
   smf_track t;
   t.add(0, {0x90, 60, 100});
@@ -257,8 +230,8 @@ TEST_F(Render, GeneralMidiRouting) {
   const auto drums = render({note(9, 36)});
   const std::size_t a = 2 * 12000, b = 2 * 48000;
   EXPECT_NEAR(peak(q, a, b) / peak(plain, a, b), 0.5, 0.02);
-  EXPECT_NEAR(frequency(drums, a, b), 2000.0, 2.0);
-  EXPECT_NEAR(frequency(plain, a, b), 1000.0, 2.0);
+  EXPECT_NEAR(frequency_of(drums, a, b, 48000, 2), 2000.0, 2.0);
+  EXPECT_NEAR(frequency_of(plain, a, b, 48000, 2), 1000.0, 2.0);
   // An undefined program keeps the patch.
   smf_track undefined;
   undefined.add(0, {0xC1, 99});
@@ -267,7 +240,7 @@ TEST_F(Render, GeneralMidiRouting) {
   EXPECT_NEAR(peak(render({undefined}), a, b) / peak(plain, a, b), 1.0, 0.02);
   // Without --gm the drum channel is just a channel of the patch.
   opts_.gm = false;
-  EXPECT_NEAR(frequency(render({note(9, 64)}), a, b), 1000.0, 2.0);
+  EXPECT_NEAR(frequency_of(render({note(9, 64)}), a, b, 48000, 2), 1000.0, 2.0);
 }
 
 TEST_F(Render, PatchesControlsAndErrors) {

@@ -70,21 +70,6 @@ namespace {
 // Patch list positions of the rig: 0, 1, 5, 7, then the drum kit.
 constexpr int P_SINE = 0, P_SPLIT = 1, P_DRIVEN = 2, P_HELD = 3, P_KIT = 4;
 
-double frequency(const std::vector<std::int32_t> &s, std::size_t from) {
-  double first = -1, last = -1;
-  int count = 0;
-  for (std::size_t i = from + 1; i < s.size(); ++i)
-    if (s[i - 1] < 0 && s[i] >= 0) {
-      const double x = double(i - 1) + double(-s[i - 1]) / double(s[i] - s[i - 1]);
-      if (first < 0)
-        first = x;
-      else
-        ++count;
-      last = x;
-    }
-  return count ? 48000.0 * count / (last - first) : 0;
-}
-
 class Notes : public SynthTest {
 protected:
   void dry() { // no sends, so only voices reach the output
@@ -100,14 +85,14 @@ TEST_F(Notes, PitchAndLevel) {
   run(9600);
   // Key 64 plays the recording as it is: 1000 Hz; master volume -9 steps,
   // centre pan.
-  EXPECT_NEAR(frequency(left_, 1000), 1000.0, 0.5);
+  EXPECT_NEAR(testutil::frequency_of(left_, 1000, left_.size(), 48000), 1000.0, 0.5);
   const double want = 16000.0 * 4096 * std::pow(2.0, -9.0 / 18) * 0.5;
   EXPECT_NEAR(peak(4800, 9600) / want, 1.0, 0.01);
   midi({0x90, 76, 127});
   midi({0x80, 64, 0});
   left_.clear();
   run(9600);
-  EXPECT_NEAR(frequency(left_, 4800), 2000.0, 1.0);
+  EXPECT_NEAR(testutil::frequency_of(left_, 4800, left_.size(), 48000), 2000.0, 1.0);
 }
 
 TEST_F(Notes, ReleaseEndsAtOnceAndGoesSilent) {

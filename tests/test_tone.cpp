@@ -11,22 +11,6 @@
 
 namespace {
 
-// Frequency of a signal from its rising zero crossings, interpolated.
-double frequency(const std::vector<std::int32_t> &s, std::size_t from, double rate) {
-  double first = -1, last = -1;
-  int count = 0;
-  for (std::size_t i = from + 1; i < s.size(); ++i)
-    if (s[i - 1] < 0 && s[i] >= 0) {
-      const double x = static_cast<double>(i - 1) + double(-s[i - 1]) / double(s[i] - s[i - 1]);
-      if (first < 0)
-        first = x;
-      else
-        ++count;
-      last = x;
-    }
-  return count > 0 ? rate * count / (last - first) : 0.0;
-}
-
 double peak(const std::vector<std::int32_t> &s, std::size_t from, std::size_t to) {
   double p = 0;
   for (std::size_t i = from; i < to && i < s.size(); ++i)
@@ -50,7 +34,7 @@ TEST_P(TonePitch, WithinOneCent) {
   const int rate = ORKA_RATES[c.rateidx];
   ASSERT_TRUE(r.render(rate));
   const double want = 1000.0 * std::pow(2.0, c.semitones / 12.0);
-  const double got = frequency(r.out[0], 64, rate);
+  const double got = testutil::frequency_of(r.out[0], 64, r.out[0].size(), rate);
   EXPECT_NEAR(1200.0 * std::log2(got / want), 0.0, 1.0) << got << " Hz, want " << want;
 }
 
@@ -381,7 +365,7 @@ TEST(Tone, GlideTakesATenthOfASecond) {
   ASSERT_TRUE(r.render(4800 + 4800));
   EXPECT_EQ(r.t.glide[0].value, 76 * Q20);
   EXPECT_EQ(r.t.glide[0].time, 0);
-  const double f = frequency(r.out[0], 480 + 4800, 48000);
+  const double f = testutil::frequency_of(r.out[0], 480 + 4800, r.out[0].size(), 48000);
   EXPECT_NEAR(f, 2000.0, 1.5);
 }
 

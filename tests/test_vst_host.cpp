@@ -21,17 +21,6 @@ const char *const ENGINE_NAME = "liborka.dll";
 const char *const ENGINE_NAME = "liborka.so";
 #endif
 
-std::string raw_sine(double period, int cycles, double amp) {
-  std::string s;
-  const int n = static_cast<int>(std::lround(period * cycles));
-  for (int i = 0; i < n; ++i) {
-    const auto v = static_cast<std::int16_t>(std::lround(amp * std::sin(2 * TEST_PI * i / period)));
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-  }
-  return s;
-}
-
 class Plugin : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -83,21 +72,6 @@ protected:
   tempdir dir_;
   vsthost a_, b_;
 };
-
-double frequency(const std::vector<float> &s, std::size_t from, double rate) {
-  double first = -1, last = -1;
-  int count = 0;
-  for (std::size_t i = from + 1; i < s.size(); ++i)
-    if (s[i - 1] < 0 && s[i] >= 0) {
-      const double x = double(i - 1) + double(-s[i - 1]) / double(s[i] - s[i - 1]);
-      if (first < 0)
-        first = x;
-      else
-        ++count;
-      last = x;
-    }
-  return count ? rate * count / (last - first) : 0;
-}
 
 TEST_F(Plugin, EffectRecord) {
   ASSERT_TRUE(open(&a_));
@@ -382,7 +356,7 @@ TEST_F(Plugin, NoteAtEverySupportedRate) {
       all.insert(all.end(), out[0].begin(), out[0].end());
     }
     // 1000 Hz at every rate (at 8000 Hz still well below Nyquist).
-    EXPECT_NEAR(frequency(all, all.size() / 4, rate), 1000.0, 1.0) << rate;
+    EXPECT_NEAR(frequency_of(all, all.size() / 4, all.size(), rate), 1000.0, 1.0) << rate;
     double peak = 0;
     for (float v : all)
       peak = std::fmax(peak, std::fabs(v));
@@ -408,7 +382,7 @@ TEST_F(Plugin, EventsInListOrder) {
     vsthost_process(&a_, out, 512);
     all.insert(all.end(), out[0].begin(), out[0].end());
   }
-  EXPECT_NEAR(frequency(all, 4000, 48000), 1000.0 * std::pow(2.0, 1.0 / 12), 1.0);
+  EXPECT_NEAR(frequency_of(all, 4000, all.size(), 48000), 1000.0 * std::pow(2.0, 1.0 / 12), 1.0);
 }
 
 TEST_F(Plugin, Parameters) {

@@ -1,3 +1,4 @@
+#include <cmath>
 #include "testutil.h"
 
 #include <cstdlib>
@@ -107,6 +108,17 @@ bool log_capture::has(const std::string &line) const {
 }
 
 void log_capture::clear() { g_lines.clear(); }
+
+std::string raw_sine(double period, int cycles, double amp) {
+  std::string s;
+  const int n = static_cast<int>(std::lround(period * cycles));
+  for (int i = 0; i < n; ++i) {
+    const auto v = static_cast<std::int16_t>(std::lround(amp * std::sin(2 * TEST_PI * i / period)));
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+  }
+  return s;
+}
 
 std::vector<std::uint16_t> u16(const std::string &s) {
   std::vector<std::uint16_t> v(s.size() * 2 + 1);

@@ -47,6 +47,32 @@ private:
   void (*saved_sink_)(const char *, std::size_t);
 };
 
+// Raw 16-bit little-endian data of a sine: period in samples, whole cycles.
+std::string raw_sine(double period, int cycles, double amp);
+
+// Frequency of a signal from its rising zero crossings (interpolated),
+// over samples from ... to of every stride-th value.
+template <typename T>
+double frequency_of(const std::vector<T> &s, std::size_t from, std::size_t to, double rate,
+                    std::size_t stride = 1) {
+  double first = -1, last = -1;
+  int count = 0;
+  if (to > s.size())
+    to = s.size();
+  for (std::size_t i = from + stride; i < to; i += stride) {
+    const double a = static_cast<double>(s[i - stride]), b = static_cast<double>(s[i]);
+    if (a < 0 && b >= 0) {
+      const double x = static_cast<double>(i - stride) / stride + (-a) / (b - a);
+      if (first < 0)
+        first = x;
+      else
+        ++count;
+      last = x;
+    }
+  }
+  return count > 0 ? rate * count / (last - first) : 0.0;
+}
+
 // UTF-16 form of an 8-bit path.
 std::vector<std::uint16_t> u16(const std::string &s);
 
