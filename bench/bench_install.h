@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/os.h"
+#include "synth/note/synth.h"
 
 // An installation with one four-layer patch, in a fresh temporary folder.
 struct install {
@@ -37,3 +38,18 @@ struct install {
   ~install() { std::filesystem::remove_all(root); }
 };
 
+
+// A synthesizer instance started at 48000 Hz with every control at its
+// default.
+inline void *started_synth(int block) {
+  void *s = SYNTH_MODULE.new_(nullptr, nullptr);
+  SYNTH_MODULE.start(s, 8, block);
+  orka_info info{};
+  SYNTH_MODULE.info(&info);
+  for (int i = 0; i < info.nctls; ++i) {
+    orka_ctlinfo ci{};
+    SYNTH_MODULE.ctlinfo(i, &ci);
+    SYNTH_MODULE.onctl(s, i, ci.def);
+  }
+  return s;
+}

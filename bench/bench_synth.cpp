@@ -21,15 +21,7 @@ constexpr int BLOCK = 256;
 static void BM_Engine(benchmark::State &st) {
   install inst;
   SYNTH_MODULE.init();
-  void *s = SYNTH_MODULE.new_(nullptr, nullptr);
-  SYNTH_MODULE.start(s, 8, BLOCK);
-  orka_info info{};
-  SYNTH_MODULE.info(&info);
-  for (int i = 0; i < info.nctls; ++i) {
-    orka_ctlinfo ci{};
-    SYNTH_MODULE.ctlinfo(i, &ci);
-    SYNTH_MODULE.onctl(s, i, ci.def);
-  }
+  void *s = started_synth(BLOCK);
   const int notes = static_cast<int>(st.range(0));
   for (int k = 0; k < notes; ++k) {
     const unsigned char on[] = {static_cast<unsigned char>(0x90 | (k % 16)),

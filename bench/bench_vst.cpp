@@ -27,15 +27,7 @@ void notes(void *engine) {
 static void BM_EngineRun(benchmark::State &st) {
   install inst;
   SYNTH_MODULE.init();
-  void *s = SYNTH_MODULE.new_(nullptr, nullptr);
-  SYNTH_MODULE.start(s, 8, BLOCK);
-  orka_info info{};
-  SYNTH_MODULE.info(&info);
-  for (int i = 0; i < info.nctls; ++i) {
-    orka_ctlinfo ci{};
-    SYNTH_MODULE.ctlinfo(i, &ci);
-    SYNTH_MODULE.onctl(s, i, ci.def);
-  }
+  void *s = started_synth(BLOCK);
   SYNTH_MODULE.reset(s); // as the plug-in does after switching on
   notes(s);
   std::vector<std::int32_t> l(BLOCK), r(BLOCK);
