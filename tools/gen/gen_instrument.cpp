@@ -254,14 +254,14 @@ wave kick() {
   return w;
 }
 
-wave snare(std::uint32_t seed) {
+wave snare(std::uint32_t seed, double snap) {
   wave w = zeros(0.4);
   noise r{seed};
   for (std::size_t i = 0; i < w.size(); ++i) {
     const double t = static_cast<double>(i) / RATE;
-    w[i] = 0.7 * r.next() * dexp(-t * 14) + 0.5 * dsin(2 * PI * 190 * t) * dexp(-t * 25);
+    w[i] = snap * r.next() * dexp(-t * 14) + 0.5 * dsin(2 * PI * 190 * t) * dexp(-t * 25);
   }
-  highpass(w, 0.05);
+  highpass(w, snap > 0.8 ? 0.15 : 0.05);
   normalise(w, 0.9);
   return w;
 }
@@ -370,8 +370,9 @@ int main(int argc, char **argv) {
   put("bell_72.raw", bell(72));
   // Drums.
   put("kick.raw", kick());
-  put("snare_a.raw", snare(11));
-  put("snare_b.raw", snare(12));
+  put("snare_a.raw", snare(11, 0.7));
+  put("snare_b.raw", snare(12, 0.7));
+  put("snare_hard.raw", snare(13, 1.0));
   put("hat_closed.raw", hat(0.12, 40, 21));
   put("hat_open.raw", hat(0.9, 4, 22));
   put("tom.raw", tom(110));
@@ -457,10 +458,12 @@ wav kick {
   }
 }
 wav snare {
-  # two recordings taken in turn at random
-  map rnd = 0:63 { data "waves/snare_a.raw"
+  # softer hits: two recordings taken at random; hard hits: a brighter one
+  map vel = 0:95 rnd = 0:63 { data "waves/snare_a.raw"
   }
-  map rnd = 64:127 { data "waves/snare_b.raw"
+  map vel = 0:95 rnd = 64:127 { data "waves/snare_b.raw"
+  }
+  map vel = 96:127 { data "waves/snare_hard.raw"
   }
 }
 wav hat_closed {
