@@ -106,6 +106,9 @@ void synth_noteoff(synth *s, int c, int key);
 note **synth_noterelease(synth *s, note **link, bool force);
 note *synth_notealloc(synth *s);
 std::int32_t synth_weight(const note *n, int layer, int vel);
+// Moves every destination of the layer's entries for source by
+// (amount * value) >> 27, value in source units with 20 fraction bits.
+void synth_apply_deps(tone *t, const layer &l, int source, std::int64_t value);
 // Releases every held note of a channel.
 void synth_chan_release_held(synth *s, int c);
 

@@ -96,8 +96,7 @@ bool fx_start(synth_fx *fx, int rateidx, int blksz) {
   return true;
 }
 
-void fx_stop(synth_fx *fx) {
-  fx->table->stop(fx->inst);
+void fx_free_buffers(synth_fx *fx) {
   for (int i = 0; i < ORKA_MAXBUS; ++i) {
     if (fx->in[i])
       xfree(fx->in[i]);
@@ -105,6 +104,11 @@ void fx_stop(synth_fx *fx) {
       xfree(fx->out[i]);
     fx->in[i] = fx->out[i] = nullptr;
   }
+}
+
+void fx_stop(synth_fx *fx) {
+  fx->table->stop(fx->inst);
+  fx_free_buffers(fx);
 }
 
 void fx_clear(synth_fx *fx, int n) {
@@ -215,14 +219,8 @@ int synth_start(void *inst, int rateidx, int blksz) {
     if (!fx_start(fx, rateidx, blksz)) {
       // Unwind what did start; the instance stays stopped.
       for (synth_fx *f : {s->rev, s->cho, s->sat}) {
-        if (f == fx) {
-          for (int i = 0; i < ORKA_MAXBUS; ++i) {
-            if (f->in[i])
-              xfree(f->in[i]);
-            if (f->out[i])
-              xfree(f->out[i]);
-            f->in[i] = f->out[i] = nullptr;
-          }
+        if (f == fx) { // it has buffers but did not start
+          fx_free_buffers(f);
           break;
         }
         fx_stop(f);

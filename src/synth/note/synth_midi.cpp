@@ -24,9 +24,7 @@ void apply_delta(synth *s, synth_chan &ch, int source, std::int64_t delta) {
       tone *t = n->tones[i];
       if (!t)
         continue;
-      for (const layer_dep &d : n->patch->layers[i].deps)
-        if (d.source == source && d.slot >= 0 && d.slot < TONE_NPARS)
-          t->par[d.slot] += static_cast<std::int32_t>((std::int64_t{d.amount} * delta) >> 27);
+      synth_apply_deps(t, n->patch->layers[i], source, delta);
       tone_parchanged(&c, t);
     }
 }
@@ -107,9 +105,7 @@ void chan_breath(synth *s, int c, int v) {
       tone *t = n->tones[i];
       if (!t)
         continue;
-      for (const layer_dep &d : n->patch->layers[i].deps)
-        if (d.source == SRC_VEL && d.slot >= 0 && d.slot < TONE_NPARS)
-          t->par[d.slot] += static_cast<std::int32_t>((std::int64_t{d.amount} * delta) >> 27);
+      synth_apply_deps(t, n->patch->layers[i], SRC_VEL, delta);
       tone_parchanged(&tc, t);
     }
     n->vel = v;

@@ -26,12 +26,6 @@ void delete_tones(synth *s, note *n) {
     }
 }
 
-void add_deps(tone *t, const layer &l, int source, std::int64_t value) {
-  for (const layer_dep &d : l.deps)
-    if (d.source == source && d.slot >= 0 && d.slot < TONE_NPARS)
-      t->par[d.slot] += static_cast<std::int32_t>((std::int64_t{d.amount} * value) >> 27);
-}
-
 tone *start_layer(synth *s, const synth_chan &ch, note *n, int i, std::int64_t keypitch) {
   const patch *p = n->patch;
   const layer &l = p->layers[i];
@@ -52,12 +46,12 @@ tone *start_layer(synth *s, const synth_chan &ch, note *n, int i, std::int64_t k
     t->chogain = send_gain(ch.chorus);
   }
   if (ch.patch != SYNTH_PERCUSSION)
-    add_deps(t, l, SRC_KEY, keypitch);
-  add_deps(t, l, SRC_VEL, std::int64_t{n->vel - 127} << 20);
-  add_deps(t, l, SRC_CAT, std::int64_t{ch.pressure} << 20);
-  add_deps(t, l, SRC_BEND, (std::int64_t{ch.bend} - 8192) << 14);
-  add_deps(t, l, SRC_MOD, std::int64_t{ch.mod} << 20);
-  add_deps(t, l, SRC_EXPR, std::int64_t{ch.expr - 127} << 20);
+    synth_apply_deps(t, l, SRC_KEY, keypitch);
+  synth_apply_deps(t, l, SRC_VEL, std::int64_t{n->vel - 127} << 20);
+  synth_apply_deps(t, l, SRC_CAT, std::int64_t{ch.pressure} << 20);
+  synth_apply_deps(t, l, SRC_BEND, (std::int64_t{ch.bend} - 8192) << 14);
+  synth_apply_deps(t, l, SRC_MOD, std::int64_t{ch.mod} << 20);
+  synth_apply_deps(t, l, SRC_EXPR, std::int64_t{ch.expr - 127} << 20);
   t->par[PAR_PAN] += (ch.pan - 64) << 20;
   t->weight = synth_weight(n, i, n->vel);
   tone_setfilt(t, l.filter);
@@ -72,6 +66,12 @@ tone *start_layer(synth *s, const synth_chan &ch, note *n, int i, std::int64_t k
 }
 
 } // namespace
+
+void synth_apply_deps(tone *t, const layer &l, int source, std::int64_t value) {
+  for (const layer_dep &d : l.deps)
+    if (d.source == source && d.slot >= 0 && d.slot < TONE_NPARS)
+      t->par[d.slot] += static_cast<std::int32_t>((std::int64_t{d.amount} * value) >> 27);
+}
 
 std::int32_t synth_weight(const note *n, int i, int v) {
   const int *sh = n->patch->layers[i].shape;
