@@ -1,7 +1,12 @@
 // Checked allocator, pools and the shared generator.
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <gtest/gtest.h>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "synth/pool/pool.h"
 #include "testutil.h"
@@ -56,6 +61,66 @@ TEST(Alloc, ZeroSizeAndStrdup) {
   EXPECT_EQ(xmem_count(), n);
 }
 
+TEST(Alloc, LiveListStaysWholeWhateverTheOrderOfRelease) {
+  testutil::log_capture cap(1);
+  const std::size_t n0 = xmem_count();
+  // Enough blocks to make the live set grow several times, released from
+  // the middle, the oldest end and the newest end.
+  std::vector<char *> p(5000);
+  for (std::size_t i = 0; i < p.size(); ++i)
+    p[i] = static_cast<char *>(xmalloc(i % 13, i % 2 ? "t:odd" : "t:even"));
+  EXPECT_EQ(xmem_count(), n0 + p.size());
+  for (std::size_t i = 0; i < p.size(); i += 3)
+    xfree(std::exchange(p[i], nullptr));
+  xfree(std::exchange(p[p.size() - 1], nullptr)); // the newest
+  xfree(std::exchange(p[1], nullptr));
+  std::size_t alive = 0;
+  for (char *q : p)
+    alive += q != nullptr;
+  EXPECT_EQ(xmem_count(), n0 + alive);
+  // The listing still walks every live block, newest first.
+  xmem_list();
+  std::size_t listed = 0;
+  for (const std::string &l : cap.lines())
+    listed += l == "t:odd" || l == "t:even";
+  EXPECT_EQ(listed, alive);
+  std::size_t last = p.size() - 1; // newest still alive
+  while (!p[last])
+    --last;
+  auto first = std::find_if(cap.lines().begin(), cap.lines().end(),
+                            [](const std::string &l) { return l == "t:odd" || l == "t:even"; });
+  ASSERT_NE(first, cap.lines().end());
+  EXPECT_EQ(*first, last % 2 ? "t:odd" : "t:even");
+  for (char *q : p)
+    if (q)
+      xfree(q);
+  EXPECT_EQ(xmem_count(), n0);
+}
+
+TEST(Alloc, ThreadsAllocateAndFreeAtOnce) {
+  // Instances are saved and opened from several host threads at a time.
+  const std::size_t n0 = xmem_count();
+  auto work = [](int seed) {
+    std::vector<void *> mine;
+    for (int i = 0; i < 20000; ++i) {
+      if (mine.size() < 64 && (i * seed) % 3 != 0)
+        mine.push_back(xmalloc(static_cast<std::size_t>(i % 100), XTAG));
+      else if (!mine.empty()) {
+        xfree(mine.back());
+        mine.pop_back();
+      }
+    }
+    for (void *q : mine)
+      xfree(q);
+  };
+  std::vector<std::thread> t;
+  for (int k = 1; k <= 4; ++k)
+    t.emplace_back(work, k);
+  for (auto &x : t)
+    x.join();
+  EXPECT_EQ(xmem_count(), n0);
+}
+
 using AllocDeath = ::testing::Test;
 
 TEST(AllocDeath, CorruptTrailerAborts) {
@@ -78,6 +143,13 @@ TEST(AllocDeath, FreeOfUnknownPointerAborts) {
         xfree(p);
       },
       "xfree: \\?: .*: not allocated \\(double free\\?\\)");
+  EXPECT_DEATH(
+      {
+        log_level = 1;
+        auto *p = static_cast<char *>(xmalloc(100, "t:1"));
+        xfree(p + 48); // inside a live block, where a header could seem to be
+      },
+      "not allocated");
   static int not_heap;
   EXPECT_DEATH(
       {

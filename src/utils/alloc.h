@@ -13,7 +13,8 @@
 // The tag of the allocation site: source path and line.
 #define XTAG (__FILE__ ":" ORKA_STR(__LINE__))
 
-// Never returns null.  Set-up threads only (not the audio path).
+// Never returns null.  Any thread but the audio thread: one process-wide
+// lock serialises every entry of the allocator.
 void *xmalloc(std::size_t size, const char *tag);
 char *xstrdup(const char *s, const char *tag);
 // Takes a pointer from xmalloc or xstrdup; null is not accepted.
