@@ -98,20 +98,47 @@ struct live_set {
       }
     }
     slot[i] = nullptr;
+    if (count == 0) { // nothing left: a library being unloaded keeps nothing
+      std::free(slot);
+      slot = nullptr;
+      cap = 0;
+    }
   }
 };
 
 block *g_live = nullptr;
 live_set g_set;
 
+// The lock is created at the first use, thread-safely, and released when
+// the library is unloaded; a block released by a later static destructor
+// then goes without it (no other thread runs by that time).
+struct lock_holder {
+  os_mutex *m = os_mutex_new();
+  lock_holder() {
+    if (!m) {
+      log_printf(1, "xmalloc: failed to allocate %zu bytes", sizeof(void *));
+      std::abort();
+    }
+  }
+  ~lock_holder() {
+    os_mutex_delete(m);
+    m = nullptr;
+  }
+};
 os_mutex *lock() {
-  static os_mutex *m = os_mutex_new(); // created once, thread-safely, never freed
-  return m;
+  static lock_holder h;
+  return h.m;
 }
 struct guard_lock {
   os_mutex *m = lock();
-  guard_lock() { os_mutex_lock(m); }
-  ~guard_lock() { os_mutex_unlock(m); }
+  guard_lock() {
+    if (m)
+      os_mutex_lock(m);
+  }
+  ~guard_lock() {
+    if (m)
+      os_mutex_unlock(m);
+  }
   guard_lock(const guard_lock &) = delete;
   guard_lock &operator=(const guard_lock &) = delete;
 };
