@@ -106,7 +106,7 @@ double rms(const std::vector<std::int32_t> &s, std::size_t from, std::size_t to)
 TEST_F(Library, NotePitchAndLevelAtSeveralRates) {
   orka_info info{};
   mod_->info(&info);
-  EXPECT_EQ(info.nctls, 21);
+  EXPECT_EQ(info.nctls, 22);
   for (int rateidx : {7, 8, 11}) {
     const double rate = ORKA_RATES[rateidx];
     void *s = start(rateidx, 0, 0);

@@ -15,7 +15,7 @@ class Controls : public SynthTest {};
 TEST_F(Controls, Descriptions) {
   orka_info info{};
   SYNTH_MODULE.info(&info);
-  EXPECT_EQ(info.nctls, 21);
+  EXPECT_EQ(info.nctls, 22);
   EXPECT_EQ(info.ninputs, 0);
   EXPECT_EQ(info.noutputs, 2);
   EXPECT_STREQ(info.preset, "default");
@@ -31,6 +31,7 @@ TEST_F(Controls, Descriptions) {
       {3, "reverb", "Reverb", ORKA_CTL_NUM, 128, 64},
       {4, "chorus", "Chorus", ORKA_CTL_NUM, 128, 64},
       {5, "holdmode", "Hold mode", ORKA_CTL_SEL, 3, 0},
+      {21, "programs", "Programs", ORKA_CTL_SEL, 2, 0}, // after the effects: no index moves
   };
   for (const row &r : rows) {
     orka_ctlinfo ci{};
@@ -67,7 +68,7 @@ TEST_F(Controls, Descriptions) {
   orka_ctlinfo past{};
   past.type = 77;
   std::strcpy(past.label, "x");
-  SYNTH_MODULE.ctlinfo(21, &past);
+  SYNTH_MODULE.ctlinfo(22, &past);
   EXPECT_EQ(past.type, 77);
   EXPECT_STREQ(past.label, "");
 }
@@ -79,7 +80,7 @@ TEST_F(Controls, SelectorAndValueTexts) {
   };
   const row sel[] = {{0, 0, "Sine"}, {0, 1, "Split"}, {0, 2, "Driven"}, {0, 3, "Held"},
                      {0, 4, "Percussions"}, {5, 0, "Pedal"}, {5, 1, "Bend-Wheel"},
-                     {5, 2, "Mod-Wheel"}};
+                     {5, 2, "Mod-Wheel"}, {21, 0, "Patch control"}, {21, 1, "Program change"}};
   for (const row &r : sel) {
     char text[ORKA_TEXTLEN] = {};
     SYNTH_MODULE.selinfo(r.ctl, r.val, text);
@@ -98,7 +99,7 @@ TEST_F(Controls, SelectorAndValueTexts) {
   EXPECT_EQ(SYNTH_MODULE.scanval(1, &v, "300"), 1);
   EXPECT_EQ(v, 127);
   EXPECT_EQ(SYNTH_MODULE.scanval(0, &v, "Nothing"), 0);
-  EXPECT_EQ(SYNTH_MODULE.scanval(21, &v, "1"), 0);
+  EXPECT_EQ(SYNTH_MODULE.scanval(22, &v, "1"), 0);
   // Effect value texts come from the effects: the reverb's own printer,
   // the generic rule for the saturator and the chorus.
   for (int ctl = 6; ctl < 21; ++ctl) {
@@ -130,6 +131,7 @@ TEST_F(Controls, SettingsTextRoundTrip) {
   }
   vals[5] = 1; // "Bend-Wheel"
   vals[0] = 2; // "Driven"
+  vals[21] = 1; // "Program change"
   const std::size_t n = SYNTH_MODULE.print(nullptr, "My sound", vals.data(), nullptr);
   std::string text(n, '\0');
   EXPECT_EQ(SYNTH_MODULE.print(nullptr, "My sound", vals.data(), text.data()), n);
@@ -177,6 +179,8 @@ TEST_F(Controls, OwnControlsOnSoundingVoices) {
   SYNTH_MODULE.onctl(s_, 5, -4);
   EXPECT_EQ(s_->holdmode, 0);
   SYNTH_MODULE.onctl(s_, 10, 500); // saturator shape: the last one, not a crash
+  SYNTH_MODULE.onctl(s_, 21, 9);   // programs: the last value
+  EXPECT_EQ(s_->programs, SYNTH_PROGCHANGE);
   SYNTH_MODULE.onctl(s_, 40, 1);   // past the end: ignored
 }
 

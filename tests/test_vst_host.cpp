@@ -78,7 +78,7 @@ TEST_F(Plugin, EffectRecord) {
   const vst_effect *e = a_.eff;
   EXPECT_EQ(e->magic, VST_MAGIC);
   EXPECT_EQ(e->num_programs, 1);
-  EXPECT_EQ(e->num_params, 21);
+  EXPECT_EQ(e->num_params, 22);
   EXPECT_EQ(e->num_inputs, 0);
   EXPECT_EQ(e->num_outputs, 2);
   EXPECT_EQ(e->flags, 16 | 32 | 256);
@@ -250,7 +250,12 @@ TEST_F(Plugin, ParameterProperties) {
   EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_PARAMETER_PROPERTIES, 11, 0, &pp), 1);
   EXPECT_EQ(pp.flags, 10); // the reverb's bypass switch
   EXPECT_EQ(pp.max_integer, 1);
-  EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_PARAMETER_PROPERTIES, 21, 0, &pp), 0);
+  pp = {};
+  EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_PARAMETER_PROPERTIES, 21, 0, &pp), 1);
+  EXPECT_EQ(pp.flags, 10); // patch control or program change
+  EXPECT_EQ(pp.max_integer, 1);
+  EXPECT_STREQ(pp.label, "Programs");
+  EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_PARAMETER_PROPERTIES, 22, 0, &pp), 0);
   EXPECT_EQ(vsthost_dispatch(&a_, VST_EFF_GET_PARAMETER_PROPERTIES, 1, 0, nullptr), 0);
 }
 
@@ -291,11 +296,11 @@ TEST_F(Plugin, ChunkRoundTrip) {
   const std::string text(chunk, static_cast<std::size_t>(n));
   EXPECT_NE(text.find("Mod-Wheel"), std::string::npos);
   std::vector<float> before;
-  for (int i = 0; i < 21; ++i)
+  for (int i = 0; i < 22; ++i)
     before.push_back(a_.eff->get_parameter(a_.eff, i));
   ASSERT_TRUE(open(&b_));
   vsthost_dispatch(&b_, VST_EFF_SET_CHUNK, 0, n, const_cast<char *>(text.data()));
-  for (int i = 0; i < 21; ++i)
+  for (int i = 0; i < 22; ++i)
     EXPECT_EQ(b_.eff->get_parameter(b_.eff, i), before[i]) << i;
   char name[64] = {};
   vsthost_dispatch(&b_, VST_EFF_GET_PROGRAM_NAME, 0, 0, name);
@@ -397,10 +402,50 @@ TEST_F(Plugin, Parameters) {
     EXPECT_FLOAT_EQ(a_.eff->get_parameter(a_.eff, 1), r.out) << r.in;
   }
   EXPECT_EQ(a_.eff->get_parameter(a_.eff, -1), 0.0f);
-  EXPECT_EQ(a_.eff->get_parameter(a_.eff, 21), 0.0f);
-  a_.eff->set_parameter(a_.eff, 21, 0.5f); // ignored
+  EXPECT_EQ(a_.eff->get_parameter(a_.eff, 22), 0.0f);
+  a_.eff->set_parameter(a_.eff, 22, 0.5f); // ignored
   a_.eff->set_parameter(a_.eff, 5, 0.5f);
   EXPECT_FLOAT_EQ(a_.eff->get_parameter(a_.eff, 5), 0.5f); // 1 of 2
+}
+
+TEST_F(Plugin, ProgramsModeSavedAndRestored) {
+  // In program-change mode channel 10 plays the drum kit, which this
+  // instrument leaves empty; in patch-control mode it plays the sine.
+  auto level_on_ten = [](vsthost *h) {
+    std::vector<std::vector<float>> out;
+    vsthost_process(h, out, 512); // restored values reach the engine first
+    vsthost_events(h, {{0x99, 64, 127}});
+    vsthost_process(h, out, 512);
+    float peak = 0;
+    for (float v : out[0])
+      peak = std::fmax(peak, std::fabs(v));
+    vsthost_events(h, {{0x89, 64, 0}});
+    vsthost_process(h, out, 512);
+    return peak;
+  };
+  auto chunk_of = [](vsthost *h) {
+    char *p = nullptr;
+    const intptr_t n = vsthost_dispatch(h, VST_EFF_GET_CHUNK, 0, 0, &p);
+    return std::string(p, static_cast<std::size_t>(n));
+  };
+  play(&a_);
+  play(&b_);
+  EXPECT_GT(level_on_ten(&b_), 0.01f);
+  a_.eff->set_parameter(a_.eff, 21, 1.0f);
+  const std::string gm = chunk_of(&a_);
+  EXPECT_NE(gm.find("\nprograms = Program change\n"), std::string::npos);
+  vsthost_dispatch(&b_, VST_EFF_SET_CHUNK, 0, static_cast<intptr_t>(gm.size()), const_cast<char *>(gm.data()));
+  EXPECT_EQ(b_.eff->get_parameter(b_.eff, 21), 1.0f);
+  EXPECT_LT(level_on_ten(&b_), 1e-4f);
+  // A text saved before the control existed restores patch control.
+  const std::string old = gm.substr(0, gm.find("programs = "));
+  vsthost_dispatch(&b_, VST_EFF_SET_CHUNK, 0, static_cast<intptr_t>(old.size()), const_cast<char *>(old.data()));
+  EXPECT_EQ(b_.eff->get_parameter(b_.eff, 21), 0.0f);
+  EXPECT_NE(chunk_of(&b_).find("\nprograms = Patch control\n"), std::string::npos);
+  EXPECT_GT(level_on_ten(&b_), 0.01f);
+  char name[16] = {};
+  vsthost_dispatch(&b_, VST_EFF_GET_PARAM_NAME, 21, 0, name);
+  EXPECT_STREQ(name, "Program");
 }
 
 } // namespace

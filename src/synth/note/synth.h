@@ -21,6 +21,10 @@ constexpr int SYNTH_NHOOKS = 4096; // 256 voices x 16 pending events
 constexpr int SYNTH_OWNCTLS = 6;
 constexpr int SYNTH_MIDIBUF = 520;
 constexpr int SYNTH_PERCUSSION = 127; // the patch value of the drum kit
+constexpr int SYNTH_DRUMCHAN = 9;     // MIDI channel 10, the drums in program-change mode
+// Values of the "programs" control: one patch for every channel from the
+// patch control, or a patch per channel chosen by program changes.
+enum : int { SYNTH_PATCHCTL = 0, SYNTH_PROGCHANGE = 1 };
 // Q20 volume just below the gain table: silence.
 constexpr std::int32_t VOL_OFF = -0x16700001;
 
@@ -70,6 +74,8 @@ struct synth {
   int holdmode; // 0 pedal, 1 bend wheel, 2 modulation wheel
   int started;
   int blksz; // most frames per run block, from start
+  int programs; // SYNTH_PATCHCTL or SYNTH_PROGCHANGE
+  int patchctl; // patch number the patch control selected last; -1 before
 };
 
 // The voice context of an instance.
@@ -124,5 +130,30 @@ std::size_t synth_scan(void *inst, char preset[ORKA_TEXTLEN], int *vals, const c
 // The patch number of position v of the patch list (127 at the end).
 int synth_patch_at(int v);
 int synth_patch_count();
+// Index of the "programs" control, after the hosted effects' controls.
+int synth_programs_ctl();
+// Gives channel c the patch numbered n (127: the drum kit); a patch with
+// an effect chain sets the saturator and takes the chain gains from c.
+// Audio thread.
+void synth_chan_setpatch(synth *s, int c, int n);
+// The patch a program change selects: the program's own, else the nearest
+// defined one below it in its family of eight, else the lowest defined
+// patch; never the drum kit.
+int synth_program_patch(int program);
+// Audio thread.  The "programs" control: switching to program changes
+// puts channel 10 on the drum kit; switching back gives every channel the
+// patch control's patch again.
+void synth_set_programs(synth *s, int mode);
+// The patch control in program-change mode: every channel but 10 takes
+// patch n, unless n is what the control selected last (a host re-sending
+// every control after a restart keeps the channels' programs).
+void synth_patchctl_programs(synth *s, int n);
+// Program-change mode: a program change on channel c (channel 10 keeps the
+// drum kit), and the reset of every channel's programs and controllers.
+void synth_chan_program(synth *s, int c, int program);
+void synth_gm_reset(synth *s);
+// Resets the channel's MIDI controllers to their rest values; sounding
+// voices follow and held notes are released.  Audio thread.
+void synth_chan_resetctls(synth *s, int c);
 
 extern const orka_module SYNTH_MODULE;

@@ -1,6 +1,6 @@
 // The synthesizer's controls: its own six (patch, volume, pan, reverb,
-// chorus, hold mode) followed by the hosted effects' controls under
-// prefixed names.
+// chorus, hold mode), the hosted effects' controls under prefixed names,
+// then its "programs" control, last so that no earlier index moves.
 #include <cstdio>
 #include <cstring>
 
@@ -23,6 +23,8 @@ constexpr own_ctl OWN[SYNTH_OWNCTLS] = {
     {ORKA_CTL_NUM, 128, 64, "chorus", "Chorus"},  {ORKA_CTL_SEL, 3, 0, "holdmode", "Hold mode"},
 };
 const char *const HOLD_TEXTS[3] = {"Pedal", "Bend-Wheel", "Mod-Wheel"};
+constexpr own_ctl PROGRAMS = {ORKA_CTL_SEL, 2, SYNTH_PATCHCTL, "programs", "Programs"};
+const char *const PROGRAMS_TEXTS[2] = {"Patch control", "Program change"};
 
 struct fx_desc {
   const orka_module *mod;
@@ -62,7 +64,9 @@ void for_main_voices(synth_chan &ch, F f) {
         f(t);
 }
 
-void set_patch(synth *s, int c, int n) {
+} // namespace
+
+void synth_chan_setpatch(synth *s, int c, int n) {
   synth_chan &ch = s->chan[c];
   ch.patch = n;
   const patch *p = patch_table[n];
@@ -89,6 +93,8 @@ void set_patch(synth *s, int c, int n) {
   }
   synth_chain_gains(s, &ch);
 }
+
+namespace {
 
 void set_volume(synth *s, int c, int v) {
   synth_chan &ch = s->chan[c];
@@ -141,6 +147,16 @@ int synth_patch_count() {
   return n;
 }
 
+int synth_programs_ctl() {
+  int n = SYNTH_OWNCTLS;
+  for (const fx_desc &f : FX) {
+    orka_info info{};
+    f.mod->info(&info);
+    n += info.nctls;
+  }
+  return n;
+}
+
 int synth_patch_at(int v) {
   for (int i = 0; i < SYNTH_PERCUSSION; ++i)
     if (patch_table[i] && v-- == 0)
@@ -149,8 +165,9 @@ int synth_patch_at(int v) {
 }
 
 void synth_ctlinfo(int ctl, orka_ctlinfo *out) {
-  if (ctl >= 0 && ctl < SYNTH_OWNCTLS) {
-    const own_ctl &o = OWN[ctl];
+  const bool programs = ctl == synth_programs_ctl();
+  if ((ctl >= 0 && ctl < SYNTH_OWNCTLS) || programs) {
+    const own_ctl &o = programs ? PROGRAMS : OWN[ctl];
     std::memset(out, 0, sizeof *out);
     out->type = o.type;
     out->nvals = ctl == 0 ? synth_patch_count() : o.nvals;
@@ -186,6 +203,10 @@ void synth_selinfo(int ctl, int val, char text[ORKA_TEXTLEN]) {
     std::snprintf(text, ORKA_TEXTLEN, "%s", HOLD_TEXTS[clamp(val, 0, 2)]);
     return;
   }
+  if (ctl == synth_programs_ctl()) {
+    std::snprintf(text, ORKA_TEXTLEN, "%s", PROGRAMS_TEXTS[clamp(val, 0, 1)]);
+    return;
+  }
   if (ctl >= 1 && ctl <= 4) {
     log_printf(0, "%s: %d: not a selector", "synth_selinfo", ctl);
     text[0] = 0;
@@ -201,8 +222,13 @@ void synth_onctl(void *inst, int ctl, int val) {
   if (ctl >= 0 && ctl < SYNTH_OWNCTLS) {
     if (ctl == 0) {
       const int n = synth_patch_at(clamp(val, 0, synth_patch_count() - 1));
+      if (s->programs == SYNTH_PROGCHANGE) {
+        synth_patchctl_programs(s, n);
+        return;
+      }
+      s->patchctl = n;
       for (int c = 0; c < SYNTH_CHANNELS; ++c)
-        set_patch(s, c, n);
+        synth_chan_setpatch(s, c, n);
       return;
     }
     if (ctl == 5) {
@@ -220,6 +246,10 @@ void synth_onctl(void *inst, int ctl, int val) {
     }
     return;
   }
+  if (ctl == synth_programs_ctl()) {
+    synth_set_programs(s, clamp(val, 0, 1));
+    return;
+  }
   int which, rel;
   if (!fx_of(ctl, &which, &rel))
     return;
@@ -233,7 +263,7 @@ void synth_onctl(void *inst, int ctl, int val) {
 
 void synth_printval(int ctl, int val, char text[ORKA_TEXTLEN]) {
   log_printf(2, "%s: %d: %d", "synth_printval", ctl, val);
-  if (ctl >= 0 && ctl < SYNTH_OWNCTLS) {
+  if ((ctl >= 0 && ctl < SYNTH_OWNCTLS) || ctl == synth_programs_ctl()) {
     orka_printval(&SYNTH_MODULE, ctl, val, text);
     return;
   }
@@ -249,7 +279,7 @@ void synth_printval(int ctl, int val, char text[ORKA_TEXTLEN]) {
 
 int synth_scanval(int ctl, int *val, const char *text) {
   log_printf(2, "%s: %d: %s", "synth_scanval", ctl, text);
-  if (ctl >= 0 && ctl < SYNTH_OWNCTLS)
+  if ((ctl >= 0 && ctl < SYNTH_OWNCTLS) || ctl == synth_programs_ctl())
     return orka_scanval(&SYNTH_MODULE, ctl, val, text);
   int which, rel;
   if (!fx_of(ctl, &which, &rel))

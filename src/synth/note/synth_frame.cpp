@@ -145,7 +145,7 @@ void synth_info(orka_info *out) {
     m->info(&i);
     n += i.nctls;
   }
-  out->nctls = n;
+  out->nctls = n + 1; // and "programs" after the effects' controls
 }
 
 void synth_init() {
@@ -178,6 +178,8 @@ void *synth_new(const orka_hostcb *cb, void *arg) {
   s->mastervol = -9;
   log_printf(1, "master volume: %d", s->mastervol);
   s->maxnotes = SYNTH_MAXNOTES;
+  s->programs = SYNTH_PATCHCTL;
+  s->patchctl = -1;
   pool_init(&s->tones, "tone", sizeof(tone), SYNTH_NTONES);
   pool_init(&s->hooks, "hook", sizeof(hook), SYNTH_NHOOKS);
   pool_init(&s->notes, "note", sizeof(note), SYNTH_MAXNOTES);

@@ -1,6 +1,8 @@
 // MIDI input: the byte parser, the single-note tuning message and the
 // channel controllers, which reach sounding voices through their
-// modulator entries.  Audio thread of the instance.
+// modulator entries; in program-change mode also program changes, the
+// reset of all controllers and the General MIDI system-on message.
+// Audio thread of the instance.
 #include <cstdlib>
 
 #include "synth/note/synth.h"
@@ -133,6 +135,14 @@ void tuning(synth *s) {
   }
 }
 
+// F0 7E dev 09 01 F7, any device number.
+void gm_system_on(synth *s) {
+  const unsigned char *b = s->midi_buf;
+  if (s->programs == SYNTH_PROGCHANGE && s->midi_count == 6 && b[1] == 0x7E && b[3] == 0x09 &&
+      b[4] == 0x01)
+    synth_gm_reset(s);
+}
+
 void dispatch(synth *s) {
   const unsigned char *m = s->midi_buf;
   const int c = m[0] & 15;
@@ -151,12 +161,20 @@ void dispatch(synth *s) {
     case 11: chan_update(s, s->chan[c], SRC_EXPR, &s->chan[c].expr, m[2], units_plain); break;
     case 64: chan_sustain(s, c, m[2] >= 64); break;
     case 65: chan_hold(s, c, m[2] >= 64); break;
-    default: break;
+    case 121: // reset all controllers
+      if (s->programs == SYNTH_PROGCHANGE)
+        synth_chan_resetctls(s, c);
+      break;
+    default: break; // bank select (0, 32) among them: there is one bank
     }
+    break;
+  case 0xC:
+    if (s->programs == SYNTH_PROGCHANGE)
+      synth_chan_program(s, c, m[1]);
     break;
   case 0xD: chan_update(s, s->chan[c], SRC_CAT, &s->chan[c].pressure, m[1], units_plain); break;
   case 0xE: chan_bend(s, c, m[2] * 128 + m[1]); break;
-  default: break; // polyphonic pressure and program change do nothing
+  default: break; // polyphonic pressure does nothing
   }
 }
 
@@ -169,6 +187,7 @@ void midi_byte(synth *s, int b) {
       log_printf(3, "received sysex: {sysex:%p,%zu}", static_cast<const void *>(s->midi_buf),
                  static_cast<std::size_t>(s->midi_count));
       tuning(s);
+      gm_system_on(s);
     }
     s->midi_status = s->midi_running;
     if (s->midi_status)
@@ -236,4 +255,16 @@ void synth_chan_reset(synth *s, int c) {
   ch.expr = 127;
   ch.hold = 0;
   ch.breath = 0;
+}
+
+void synth_chan_resetctls(synth *s, int c) {
+  synth_chan &ch = s->chan[c];
+  // The wheels go back to rest even while one works as hold pedal, so a
+  // later change of hold mode finds them there.
+  chan_update(s, ch, SRC_BEND, &ch.bend, 8192, units_bend);
+  chan_update(s, ch, SRC_MOD, &ch.mod, 0, units_plain);
+  chan_update(s, ch, SRC_CAT, &ch.pressure, 0, units_plain);
+  chan_update(s, ch, SRC_EXPR, &ch.expr, 127, units_plain);
+  chan_breath(s, c, 0);
+  chan_sustain(s, c, false); // releases what the pedal or a wheel held
 }
