@@ -243,6 +243,34 @@ TEST_F(Render, GeneralMidiRouting) {
   EXPECT_NEAR(frequency_of(render({note(9, 64)}), a, b, 48000, 2), 1000.0, 2.0);
 }
 
+TEST_F(Render, GeneralMidiChannelsShareOneInstance) {
+  // Three channels at once: the whole file sounds as the sum of each
+  // channel rendered alone (no reverb or chorus, whose shared state would
+  // mix them), so every note stays on its channel with its own patch.
+  opts_.gm = true;
+  opts_.sets = {{"reverb", "0"}, {"chorus", "0"}};
+  smf_track quiet;
+  quiet.add(0, {0xC1, 7});
+  for (auto &e : note(1, 76, 240, 1800).events)
+    quiet.events.push_back(e);
+  const std::vector<smf_track> parts = {note(0, 64), quiet, note(9, 36, 480, 2000)};
+  const auto all = render(parts);
+  std::vector<double> sum(all.size());
+  for (const smf_track &t : parts) {
+    smf_track end; // the same length for each
+    end.tempo(2400, 500000);
+    const auto one = render({t, end});
+    ASSERT_EQ(one.size(), all.size());
+    for (std::size_t i = 0; i < one.size(); ++i)
+      sum[i] += one[i];
+  }
+  double worst = 0;
+  for (std::size_t i = 0; i < all.size(); ++i)
+    worst = std::fmax(worst, std::fabs(all[i] - sum[i]));
+  EXPECT_LT(worst, 1e-6);
+  EXPECT_GT(peak(all, 2 * 30000, 2 * 40000), 0.1);
+}
+
 TEST_F(Render, PatchesControlsAndErrors) {
   opts_.patch = "7";
   const auto q = render({note(0, 64)});

@@ -3,8 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <memory>
+#include <cstdio>
 
 #include "vsthost/vsthost.h"
 
@@ -12,10 +11,10 @@ namespace {
 
 constexpr double QUIET = 3.1622776601683795e-5; // -90 dBFS
 constexpr double MAX_TAIL = 10.0;               // seconds
+constexpr const char *PROGRAMS = "programs";    // the engine's program-change switch
 
 struct instance {
   vsthost h;
-  int channel = 0;
   std::vector<std::vector<unsigned char>> pending; // events for the next block
   ~instance() {
     if (h.eff)
@@ -70,7 +69,16 @@ int position_of(const std::vector<render_patch> &patches, int number) {
   return -1;
 }
 
-bool setup(instance &in, const render_opts &o, const std::string &patch, std::string *err) {
+bool has_line(const std::vector<std::pair<std::string, std::string>> &lines, const std::string &key) {
+  return std::any_of(lines.begin(), lines.end(), [&](const auto &l) { return l.first == key; });
+}
+
+// Loads the plug-in, gives it the rate, the block size and the state, then
+// the controls asked for, read back to check them.  For General MIDI an
+// instrument with a "programs" control plays in program-change mode, its
+// channels starting on gm_patch unless a patch was asked for.
+bool setup(instance &in, const render_opts &o, const std::string &patch, const std::string &gm_patch,
+           std::string *err) {
   if (!vsthost_open(&in.h, o.plugin)) {
     *err = o.plugin + ": the plug-in fails to load";
     return false;
@@ -86,10 +94,17 @@ bool setup(instance &in, const render_opts &o, const std::string &patch, std::st
   if (!o.state.empty())
     set_chunk(h, o.state);
   std::vector<std::pair<std::string, std::string>> want = o.sets;
-  if (!patch.empty())
-    want.insert(want.begin(), {"patch", patch});
+  auto lines = lines_of(get_chunk(h));
+  std::string p = patch;
+  if (o.gm && has_line(lines, PROGRAMS)) {
+    if (!has_line(o.sets, PROGRAMS))
+      want.insert(want.begin(), {PROGRAMS, "Program change"});
+    if (p.empty())
+      p = gm_patch;
+  }
+  if (!p.empty())
+    want.insert(want.begin(), {"patch", p});
   if (!want.empty()) {
-    auto lines = lines_of(get_chunk(h));
     for (const auto &w : want) {
       auto it = std::find_if(lines.begin(), lines.end(), [&](const auto &l) { return l.first == w.first; });
       if (it == lines.end() || w.first == "name") {
@@ -135,42 +150,16 @@ bool render_file(const render_opts &o, const smf_file &midi, const std::vector<r
     return false;
   }
 
-  // Instances: one, or one per channel that the file uses.
-  std::vector<std::unique_ptr<instance>> insts;
-  int of_channel[16];
-  std::fill(std::begin(of_channel), std::end(of_channel), -1);
-  bool used[16] = {};
-  for (const smf_event &e : midi.events)
-    if (!e.bytes.empty() && e.bytes[0] >= 0x80 && e.bytes[0] < 0xF0)
-      used[e.bytes[0] & 15] = true;
-  const int kit_pos = static_cast<int>(patches.size()) - 1; // the drum kit ends the list
-  for (int c = 0; c < 16; ++c) {
-    if (!o.gm && c > 0)
-      break;
-    if (o.gm && !used[c])
-      continue;
-    auto in = std::make_unique<instance>();
-    in->channel = c;
-    std::string p = patch;
-    if (o.gm && c == 9 && !patches.empty())
-      p = "Percussions";
-    else if (o.gm && p.empty() && position_of(patches, 0) >= 0)
-      p = patches[static_cast<std::size_t>(position_of(patches, 0))].name;
-    if (!setup(*in, o, p, err))
-      return false;
-    of_channel[c] = static_cast<int>(insts.size());
-    insts.push_back(std::move(in));
-  }
-  if (insts.empty()) { // a file without channel messages: one silent instance
-    auto in = std::make_unique<instance>();
-    if (!setup(*in, o, patch, err))
-      return false;
-    of_channel[0] = 0;
-    insts.push_back(std::move(in));
-  }
-
   const std::vector<std::uint64_t> frames = smf_frames(midi, o.rate);
   const std::uint64_t last = frames.empty() ? 0 : frames.back();
+
+  // One instance plays every channel.  With General MIDI, channels without
+  // a program change play program 0 when it is defined.
+  const int piano = position_of(patches, 0);
+  instance in;
+  if (!setup(in, o, patch, piano >= 0 ? patches[static_cast<std::size_t>(piano)].name : "", err))
+    return false;
+
   const double tail = o.tail >= 0 ? o.tail : MAX_TAIL;
   const double total = static_cast<double>(last) + tail * o.rate;
 
@@ -179,24 +168,19 @@ bool render_file(const render_opts &o, const smf_file &midi, const std::vector<r
   std::uint64_t pos = 0;
   double quiet_frames = 0;
   auto render_block = [&](int n) {
-    std::fill(mix.begin(), mix.begin() + 2 * n, 0.0f);
-    for (auto &in : insts) {
-      if (!in->pending.empty()) {
-        vsthost_events(&in->h, in->pending);
-        in->pending.clear();
-      }
-      vsthost_process(&in->h, out, n);
-      const float *l = out[0].data(), *r = out.size() > 1 ? out[1].data() : out[0].data();
-      for (int i = 0; i < n; ++i) {
-        mix[2 * i] += l[i];
-        mix[2 * i + 1] += r[i];
-      }
+    if (!in.pending.empty()) {
+      vsthost_events(&in.h, in.pending);
+      in.pending.clear();
     }
+    vsthost_process(&in.h, out, n);
+    const float *l = out[0].data(), *r = out.size() > 1 ? out[1].data() : out[0].data();
     double peak = 0;
-    for (int i = 0; i < 2 * n; ++i) {
-      const double v = std::fabs(mix[static_cast<std::size_t>(i)]);
-      peak = std::max(peak, v);
-      stats->sumsq += v * v;
+    for (int i = 0; i < n; ++i) {
+      mix[2 * static_cast<std::size_t>(i)] = l[i];
+      mix[2 * static_cast<std::size_t>(i) + 1] = r[i];
+      const double a = std::fabs(static_cast<double>(l[i])), b = std::fabs(static_cast<double>(r[i]));
+      stats->sumsq += a * a + b * b;
+      peak = std::max(peak, std::max(a, b));
     }
     stats->peak = std::max(stats->peak, peak);
     quiet_frames = peak < QUIET ? quiet_frames + n : 0;
@@ -211,38 +195,8 @@ bool render_file(const render_opts &o, const smf_file &midi, const std::vector<r
 
   for (std::size_t k = 0; k < midi.events.size(); ++k) {
     render_until(frames[k]);
-    const smf_event &e = midi.events[k];
-    if (e.bytes.empty())
-      continue; // a tempo change
-    const int status = e.bytes[0];
-    if (status == 0xF0 || status < 0x80 || status == 0xF7) {
-      for (auto &in : insts) // system messages reach every instance
-        in->pending.push_back(e.bytes);
-      continue;
-    }
-    const int c = status & 15;
-    if (o.gm && (status & 0xF0) == 0xC0) {
-      // A program change selects that patch when it is defined; the drum
-      // channel stays on the kit.
-      const int idx = of_channel[c];
-      const int p = e.bytes.size() > 1 ? position_of(patches, e.bytes[1]) : -1;
-      if (idx >= 0 && p >= 0 && c != 9 && kit_pos > 0) {
-        // The plug-in hands control values over at the start of a block:
-        // earlier events go first, then an empty block carries the change,
-        // so notes at this same frame already use the new patch.
-        instance &in = *insts[static_cast<std::size_t>(idx)];
-        if (!in.pending.empty()) {
-          vsthost_events(&in.h, in.pending);
-          in.pending.clear();
-        }
-        in.h.eff->set_parameter(in.h.eff, 0, static_cast<float>(p) / static_cast<float>(kit_pos));
-        vsthost_process(&in.h, out, 0);
-      }
-      continue;
-    }
-    const int idx = o.gm ? of_channel[c] : 0;
-    if (idx >= 0)
-      insts[static_cast<std::size_t>(idx)]->pending.push_back(e.bytes);
+    if (!midi.events[k].bytes.empty()) // empty: a tempo change
+      in.pending.push_back(midi.events[k].bytes);
   }
   if (o.tail >= 0) {
     render_until(last + static_cast<std::uint64_t>(o.tail * o.rate));

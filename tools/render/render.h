@@ -20,7 +20,7 @@ struct render_opts {
   std::vector<std::pair<std::string, std::string>> sets; // control = value
   std::string state;                  // a settings text given through SetChunk
   double tail = -1;                   // seconds after the last event; < 0: until quiet
-  bool gm = false;                    // one instance per channel, programs, drums on 10
+  bool gm = false;                    // General MIDI: program changes, drums on channel 10
 };
 
 // Patches of the instrument definition, for names and program numbers.
