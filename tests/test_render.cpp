@@ -271,6 +271,24 @@ TEST_F(Render, GeneralMidiChannelsShareOneInstance) {
   EXPECT_GT(peak(all, 2 * 30000, 2 * 40000), 0.1);
 }
 
+TEST_F(Render, TailEndsAtTheSameFrameForAnyBlockSize) {
+  opts_.tail = -1; // until quiet, with the reverb's tail
+  std::vector<float> ref;
+  for (int block : {64, 1000, 4096}) {
+    opts_.block = block;
+    const auto out = render({note(0, 64, 0, 480)});
+    if (ref.empty())
+      ref = out;
+    else
+      EXPECT_TRUE(out == ref) << "block " << block << ": " << out.size() / 2 << " frames, not "
+                              << ref.size() / 2;
+  }
+  // The last tenth of a second is quiet, the frame before it is not.
+  ASSERT_GT(ref.size(), 2u * 4800);
+  EXPECT_LT(peak(ref, ref.size() - 2 * 4800, ref.size()), 3.2e-5);
+  EXPECT_GE(peak(ref, ref.size() - 2 * 4801, ref.size() - 2 * 4800), 3.1e-5);
+}
+
 TEST_F(Render, PatchesControlsAndErrors) {
   opts_.patch = "7";
   const auto q = render({note(0, 64)});

@@ -166,7 +166,7 @@ bool render_file(const render_opts &o, const smf_file &midi, const std::vector<r
   std::vector<float> mix(static_cast<std::size_t>(o.block) * 2);
   std::vector<std::vector<float>> out;
   std::uint64_t pos = 0;
-  double quiet_frames = 0;
+  std::uint64_t loud_end = 0; // the frame after the last one at -90 dBFS or above
   auto render_block = [&](int n) {
     if (!in.pending.empty()) {
       vsthost_events(&in.h, in.pending);
@@ -180,10 +180,12 @@ bool render_file(const render_opts &o, const smf_file &midi, const std::vector<r
       mix[2 * static_cast<std::size_t>(i) + 1] = r[i];
       const double a = std::fabs(static_cast<double>(l[i])), b = std::fabs(static_cast<double>(r[i]));
       stats->sumsq += a * a + b * b;
-      peak = std::max(peak, std::max(a, b));
+      const double p = std::max(a, b);
+      if (p >= QUIET)
+        loud_end = pos + static_cast<std::uint64_t>(i) + 1;
+      peak = std::max(peak, p);
     }
     stats->peak = std::max(stats->peak, peak);
-    quiet_frames = peak < QUIET ? quiet_frames + n : 0;
     pos += static_cast<std::uint64_t>(n);
     stats->frames = pos;
     sink(mix.data(), n, std::min(1.0, static_cast<double>(pos) / std::max(1.0, total)));
@@ -201,10 +203,15 @@ bool render_file(const render_opts &o, const smf_file &midi, const std::vector<r
   if (o.tail >= 0) {
     render_until(last + static_cast<std::uint64_t>(o.tail * o.rate));
   } else {
+    // The end is the first frame after the last event that follows a tenth
+    // of a second of quiet, decided frame by frame: no block is rendered
+    // past the earliest end still possible, so every block size gives the
+    // same length.
     const std::uint64_t cap = last + static_cast<std::uint64_t>(MAX_TAIL * o.rate);
-    quiet_frames = 0;
-    while (pos < cap && quiet_frames < o.rate / 10.0)
-      render_block(static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(o.block), cap - pos)));
+    const auto hold = static_cast<std::uint64_t>(std::ceil(o.rate / 10.0));
+    auto end = [&] { return std::min(cap, std::max(last, loud_end) + hold); };
+    while (pos < end())
+      render_block(static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(o.block), end() - pos)));
   }
   stats->seconds = static_cast<double>(pos) / o.rate;
   return true;
