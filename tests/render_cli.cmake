@@ -36,6 +36,10 @@ expect_error("unknown control 'loud'" ${mid} -o ${tree}/x.wav ${plug} --set loud
 expect_error("unknown value 'huge' for control 'rev_model'" ${mid} -o ${tree}/x.wav ${plug} --set rev_model=huge)
 expect_error("no patch named 'Tuba'" ${mid} -o ${tree}/x.wav ${plug} --patch Tuba)
 expect_error("argument was not expected: --frobnicate" ${mid} --frobnicate)
+# One huge delta at the slowest tempo: refused before any rendering.
+expect_error("the file lasts 1250999.8 hours, longer than the limit of 24.0 hours"
+             ${SRC}/data/forever.mid -o ${tree}/x.wav ${plug})
+expect_error("the file lasts" ${mid} -o ${tree}/x.wav ${plug} --max-length 0.5)
 
 # A good render, and the listing.
 execute_process(COMMAND ${RENDER} ${mid} -o ${tree}/ok.flac --format 24 ${plug} --gm --patch 0

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -287,6 +288,51 @@ TEST_F(Render, TailEndsAtTheSameFrameForAnyBlockSize) {
   ASSERT_GT(ref.size(), 2u * 4800);
   EXPECT_LT(peak(ref, ref.size() - 2 * 4800, ref.size()), 3.2e-5);
   EXPECT_GE(peak(ref, ref.size() - 2 * 4801, ref.size() - 2 * 4800), 3.1e-5);
+}
+
+TEST_F(Render, RefusesFilesLongerThanTheLimit) {
+  // 36 bytes: the slowest tempo, one tick per beat, and a note after the
+  // longest delta a file can hold: 1251000 hours in.
+  const auto forever = bytes({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 1,
+                              'M', 'T', 'r', 'k', 0, 0, 0, 14, 0x00, 0xFF, 0x51, 0x03, 0xFF, 0xFF,
+                              0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x90, 60, 100});
+  ASSERT_EQ(forever.size(), 36u);
+  struct row {
+    std::vector<unsigned char> image;
+    double max_length, tail;
+    const char *message; // null: rendered
+  };
+  const auto short_note = smf_image(1, 480, {note(0, 64, 0, 960)}); // one second
+  const row rows[] = {
+      {forever, 24 * 3600.0, -1, "the file lasts 1250999.8 hours, longer than the limit of 24.0 hours"},
+      {short_note, 0.9, -1, "the file lasts 1.0 seconds, longer than the limit of 0.9 seconds"},
+      {short_note, 1.1, 0.2, "the file and its tail last 1.2 seconds"},
+      {short_note, 1.0, -1, nullptr},
+      {short_note, 0, -1, "the length limit must be above 0 seconds"},
+  };
+  for (const row &r : rows) {
+    smf_file f;
+    std::string err;
+    ASSERT_TRUE(smf_parse(r.image.data(), r.image.size(), &f, &err)) << err;
+    opts_.max_length = r.max_length;
+    opts_.tail = r.tail;
+    render_stats st;
+    std::size_t frames = 0;
+    const bool ok = render_file(
+        opts_, f, patches_,
+        [&](const float *, int n, double) {
+          frames += static_cast<std::size_t>(n);
+          if (r.message) // a refusal must come before any audio
+            throw std::runtime_error("rendering began");
+        },
+        &st, &err);
+    EXPECT_EQ(ok, r.message == nullptr) << err;
+    if (r.message) {
+      EXPECT_NE(err.find(r.message), std::string::npos) << err;
+    }
+    else
+      EXPECT_GT(frames, 48000u);
+  }
 }
 
 TEST_F(Render, PatchesControlsAndErrors) {

@@ -81,6 +81,7 @@ int main(int argc, char **argv) {
   app.add_option("--state", state, "a settings text file, given to the plug-in as its state");
   app.add_option("--tail", o.tail, "seconds after the last event (default: until below -90 dBFS, at most 10)");
   app.add_option("--block", o.block, "largest block handed to the plug-in")->capture_default_str();
+  app.add_option("--max-length", o.max_length, "longest file accepted, in seconds")->capture_default_str();
   app.add_flag("--gm", o.gm, "General MIDI: program changes select patches, drums on channel 10");
   app.add_flag("--list", list, "list patches, drum keys and controls, then stop");
   app.add_flag("-q,--quiet", quiet, "no progress bar and no summary");

@@ -73,6 +73,18 @@ bool has_line(const std::vector<std::pair<std::string, std::string>> &lines, con
   return std::any_of(lines.begin(), lines.end(), [&](const auto &l) { return l.first == key; });
 }
 
+// "12.5 seconds", "3.0 minutes", "1250000.0 hours".
+std::string duration_text(double s) {
+  char buf[64];
+  if (s < 120)
+    std::snprintf(buf, sizeof buf, "%.1f seconds", s);
+  else if (s < 7200)
+    std::snprintf(buf, sizeof buf, "%.1f minutes", s / 60);
+  else
+    std::snprintf(buf, sizeof buf, "%.1f hours", s / 3600);
+  return buf;
+}
+
 // Loads the plug-in, gives it the rate, the block size and the state, then
 // the controls asked for, read back to check them.  For General MIDI an
 // instrument with a "programs" control plays in program-change mode, its
@@ -135,6 +147,10 @@ bool render_file(const render_opts &o, const smf_file &midi, const std::vector<r
     *err = "block size must be 1 to 65536";
     return false;
   }
+  if (!(o.max_length > 0)) {
+    *err = "the length limit must be above 0 seconds";
+    return false;
+  }
   // The patch a plain render starts with.
   std::string patch = o.patch;
   if (is_number(patch)) {
@@ -150,8 +166,17 @@ bool render_file(const render_opts &o, const smf_file &midi, const std::vector<r
     return false;
   }
 
+  // A file can place its last event thousands of hours in: refuse it before
+  // any rendering.  The automatic tail (at most MAX_TAIL) is not counted.
   const std::vector<std::uint64_t> frames = smf_frames(midi, o.rate);
   const std::uint64_t last = frames.empty() ? 0 : frames.back();
+  const double length = static_cast<double>(last) / o.rate + (o.tail >= 0 ? o.tail : 0.0);
+  if (!(length <= o.max_length)) {
+    *err = std::string(o.tail >= 0 ? "the file and its tail last " : "the file lasts ") +
+           duration_text(length) + ", longer than the limit of " + duration_text(o.max_length) +
+           " (--max-length SECONDS changes it)";
+    return false;
+  }
 
   // One instance plays every channel.  With General MIDI, channels without
   // a program change play program 0 when it is defined.

@@ -20,6 +20,7 @@ struct render_opts {
   std::vector<std::pair<std::string, std::string>> sets; // control = value
   std::string state;                  // a settings text given through SetChunk
   double tail = -1;                   // seconds after the last event; < 0: until quiet
+  double max_length = 24 * 3600.0;    // seconds: longer files (with an explicit tail) are refused
   bool gm = false;                    // General MIDI: program changes, drums on channel 10
 };
 
