@@ -55,7 +55,10 @@ TEST_F(RealTime, RunMidiAndOnctlDoNotAllocate) {
                                   0xE0, 0, static_cast<unsigned char>(round * 3),
                                   0xB0, 64, static_cast<unsigned char>(round % 2 ? 127 : 0),
                                   0x80, static_cast<unsigned char>(29 + round), 0,
-                                  0xF0, 0x7F, 0, 8, 2, 0, 1, 60, 60, 0, 0, 0xF7};
+                                  0xF0, 0x7F, 0, 8, 2, 0, 1, 60, 60, 0, 0, 0xF7,
+                                  // in program-change mode from the second round
+                                  0xC1, static_cast<unsigned char>(round), 0xB1, 121, 0,
+                                  0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
     SYNTH_MODULE.midi(s, msgs, sizeof msgs);
     for (int c = 0; c < info.nctls; ++c)
       SYNTH_MODULE.onctl(s, c, round % 4);
