@@ -95,6 +95,14 @@ bool os_wnd_hook(void *window);
 bool os_wnd_run(void *window, void (*fn)(void *), void *arg);
 
 #ifndef _WIN32
+// The folder `up` levels above the file that holds the calling code (the
+// shared library or program it is linked into), symbolic links to that
+// file followed: up = 1 is the file's own folder.  Same result rules as
+// os_getenv16; 0 when it cannot be told.
+int os_self_dir16(int up, os_char16 *buf, int cap);
+// The POSIX fallback root for the program-files folder (empty when none).
+const char *os_default_root();
+
 // POSIX stand-in for an editor window: an object owned by one thread,
 // which handles run requests when it calls os_window_pump.
 struct os_window;

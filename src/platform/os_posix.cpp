@@ -59,6 +59,29 @@ int os_progfiles16(os_char16 *buf, int cap) {
   return from_utf8(g_default_root.c_str(), buf, cap);
 }
 
+const char *os_default_root() { return g_default_root.c_str(); }
+
+int os_self_dir16(int up, os_char16 *buf, int cap) {
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void *>(&os_self_dir16), &info) || !info.dli_fname)
+    return 0;
+  // The main program's name may be bare; the kernel knows its file.
+  char *real = realpath(std::strchr(info.dli_fname, '/') ? info.dli_fname : "/proc/self/exe", nullptr);
+  if (!real)
+    return 0;
+  std::string dir = real;
+  std::free(real);
+  for (int i = 0; i < up; ++i) {
+    const std::size_t slash = dir.rfind('/');
+    if (slash == std::string::npos)
+      return 0;
+    dir.resize(slash);
+  }
+  if (dir.empty())
+    dir.push_back('/');
+  return from_utf8(dir.c_str(), buf, cap);
+}
+
 int os_appdata16(os_char16 *buf, int cap) {
   int n = os_getenv16("APPDATA", buf, cap);
   if (n > 0)

@@ -1,5 +1,6 @@
 // Installed resources: the engine's only way of reading files.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/os.h"
@@ -10,6 +11,30 @@
 namespace {
 // Folder that replaces the installation directory, when set (tools only).
 os_char16 g_installdir[OS_PATHMAX + 1];
+// Without PROGRAMFILES (POSIX), an engine that lies in its installation
+// folder "<root>/<vendor>/<product>" reads its files from there, wherever
+// that root is.  0 when that does not apply.
+int engine_root(const char *vendor, const char *product, os_char16 *buf) {
+#ifndef _WIN32
+  if (std::getenv("PROGRAMFILES"))
+    return 0;
+  os_char16 dir[OS_PATHMAX + 1];
+  const int len = os_self_dir16(1, dir, OS_PATHMAX + 1);
+  char tail[128];
+  const int t = std::snprintf(tail, sizeof tail, "/%s/%s", vendor, product);
+  if (len <= t || len > OS_PATHMAX || t <= 0 || t >= static_cast<int>(sizeof tail))
+    return 0;
+  for (int i = 0; i < t; ++i)
+    if (dir[len - t + i] != static_cast<unsigned char>(tail[i]))
+      return 0;
+  return os_self_dir16(3, buf, OS_PATHMAX + 1);
+#else
+  (void)vendor;
+  (void)product;
+  (void)buf;
+  return 0;
+#endif
+}
 } // namespace
 
 void appdata_set_installdir(const char *dir) {
@@ -29,7 +54,9 @@ void *appdata_loadres(const char *vendor, const char *product, const char *path,
     std::memcpy(full, g_installdir, sizeof(os_char16) * (len + 1));
   } else {
     n = std::snprintf(rel, sizeof rel, "\\%s\\%s\\%s", vendor, product, path);
-    len = os_progfiles16(full, OS_PATHMAX + 1);
+    len = engine_root(vendor, product, full);
+    if (len == 0)
+      len = os_progfiles16(full, OS_PATHMAX + 1);
   }
   if (len <= 0) {
     log_printf(1, "%s: can't get path to library", "appdata_loadres");

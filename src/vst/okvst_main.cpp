@@ -1,6 +1,7 @@
 // The plug-in's entry: loading the engine library for the first instance,
 // creating instance records, and tearing them down again.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "utils/alloc.h"
@@ -25,30 +26,57 @@ void global_down() {
   conv_unregister(conv_su16);
 }
 
+// Loads "<root>\<vendor>\<product>\<library>" for one root; null after
+// the message naming the path tried.
+void *load_below(const os_char16 *root, int len, const char *rel, int n) {
+  os_char16 path[PATH_UNITS + 1];
+  if (n < 0 || n >= 256 || len + n > PATH_UNITS) {
+    log_printf(1, "%s: library path too long", "orka_load");
+    return nullptr;
+  }
+  for (int i = 0; i < len; ++i)
+    path[i] = root[i];
+  for (int i = 0; i <= n; ++i) // each byte one unit, the terminator too
+    path[len + i] = static_cast<unsigned char>(rel[i]);
+  void *lib = os_dlopen(path);
+  if (!lib)
+    log_printf(1, "%s: {su16:%p}: couldn't load library", "orka_load",
+               static_cast<const void *>(path));
+  return lib;
+}
+
 } // namespace
 
 void *orka_load(const char *vendor, const char *product, const orka_module **mod,
                 const orka_ui **ui) {
   char rel[256];
   const int n = std::snprintf(rel, sizeof rel, "\\%s\\%s\\%s", vendor, product, OKVST_LIBNAME);
-  os_char16 path[PATH_UNITS + 1];
-  const int len = os_progfiles16(path, PATH_UNITS);
-  if (len <= 0) {
-    log_printf(1, "%s: can't get path to library", "orka_load");
-    return nullptr;
-  }
-  if (n < 0 || n >= static_cast<int>(sizeof rel) || len + n > PATH_UNITS) {
-    log_printf(1, "%s: library path too long", "orka_load");
-    return nullptr;
-  }
-  for (int i = 0; i <= n; ++i) // each byte one unit, the terminator too
-    path[len + i] = static_cast<unsigned char>(rel[i]);
-  void *lib = os_dlopen(path);
+  os_char16 root[PATH_UNITS + 1], mine[PATH_UNITS + 1];
+  void *lib = nullptr;
+  int len, minelen = 0;
+#ifndef _WIN32
+  // Without PROGRAMFILES the engine is first looked for beside the folder
+  // the plug-in's own file lies in (<prefix>/lib/vst -> <prefix>/lib), so
+  // that an installation works wherever it was put.
+  if (!std::getenv("PROGRAMFILES") && (minelen = os_self_dir16(2, mine, PATH_UNITS)) > 0 &&
+      minelen < PATH_UNITS)
+    lib = load_below(mine, minelen, rel, n);
+#endif
   if (!lib) {
-    log_printf(1, "%s: {su16:%p}: couldn't load library", "orka_load",
-               static_cast<const void *>(path));
-    return nullptr;
+    len = os_progfiles16(root, PATH_UNITS);
+    if (len <= 0) {
+      log_printf(1, "%s: can't get path to library", "orka_load");
+      return nullptr;
+    }
+    if (len >= PATH_UNITS) {
+      log_printf(1, "%s: library path too long", "orka_load");
+      return nullptr;
+    }
+    if (len != minelen || std::memcmp(root, mine, sizeof(os_char16) * static_cast<std::size_t>(len)) != 0)
+      lib = load_below(root, len, rel, n);
   }
+  if (!lib)
+    return nullptr;
   auto entry = reinterpret_cast<orka_entry_fn>(os_dlsym(lib, "orka_entry"));
   if (!entry) {
     log_printf(1, "%s: couldn't get entry point", "orka_load");

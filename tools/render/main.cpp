@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "render/render.h"
+#include "render/render_install.h"
 #include "synth/conf/conf.h"
 #include "synth/patch/patch.h"
 #include "utils/log.h"
@@ -67,13 +68,15 @@ std::vector<render_patch> load_patches(std::vector<render_patch> *drums) {
 int main(int argc, char **argv) {
   CLI::App app{"Renders Standard MIDI Files through a VST 2 instrument (by default Glimra Synth)."};
   render_opts o;
-  o.plugin = ORKA_PLUGIN_DEFAULT;
-  std::string midi, output, format = "16", state;
+  std::string midi, output, output2, format = "16", state, instrument;
   std::vector<std::string> sets;
   bool list = false, quiet = false;
   app.add_option("midi", midi, "Standard MIDI File to render");
+  app.add_option("output", output2, "output file, as -o");
   app.add_option("-o,--output", output, "output file, .wav or .flac (default: the MIDI file's name)");
-  app.add_option("--plugin", o.plugin, "VST 2 instrument file")->capture_default_str();
+  app.add_option("--plugin", o.plugin, "VST 2 instrument file (default: the installed Glimra Synth)");
+  app.add_option("--instrument", instrument, "folder of an instrument definition (midisyn.conf and its "
+                                             "waves) to play instead of the installed one");
   app.add_option("--rate", o.rate, "sample rate")->capture_default_str();
   app.add_option("--format", format, "sample format: 16, 24 or float")->capture_default_str();
   app.add_option("--patch", o.patch, "patch by name or program number");
@@ -90,6 +93,30 @@ int main(int argc, char **argv) {
   } catch (const CLI::ParseError &e) {
     return app.exit(e);
   }
+  if (!output2.empty() && !output.empty() && output2 != output)
+    return fail("two outputs given: " + output + " and " + output2);
+  if (output.empty())
+    output = output2;
+  if (o.plugin.empty()) { // the installation's own plug-in, beside the renderer first
+    const std::vector<std::string> tried = render_plugin_paths(ORKA_PLUGIN_DEFAULT);
+    for (const std::string &p : tried)
+      if (access(p.c_str(), R_OK) == 0) {
+        o.plugin = p;
+        break;
+      }
+    if (o.plugin.empty())
+      return fail("no plug-in found (tried " + render_join(tried) + ")");
+  }
+  render_instrument inst;
+  std::string err;
+  if (!instrument.empty() && !inst.open(instrument, o.plugin, &err))
+    return fail(err);
+  // A plug-in that loads but gives no instance did not find its engine.
+  auto explain = [&](const std::string &e) {
+    if (e.find("the plug-in fails to load") == std::string::npos || access(o.plugin.c_str(), R_OK) != 0)
+      return e;
+    return e + " (its engine is looked for in " + render_join(render_engine_paths(o.plugin)) + ")";
+  };
   std::vector<render_patch> drums;
   const std::vector<render_patch> patches = load_patches(&drums);
 
@@ -102,9 +129,8 @@ int main(int argc, char **argv) {
       std::printf("  %3d  %s\n", p.number, p.name.c_str());
     std::vector<std::pair<std::string, std::string>> ctls;
     std::vector<std::vector<std::string>> values;
-    std::string err;
     if (!render_controls(o.plugin, &ctls, &values, &err))
-      return fail(err);
+      return fail(explain(err));
     std::printf("Controls (name = current value: possible values):\n");
     for (std::size_t i = 0; i < ctls.size(); ++i) {
       std::string v;
@@ -155,7 +181,6 @@ int main(int argc, char **argv) {
     return fail("FLAC holds 16 or 24-bit samples, not float");
 
   smf_file file;
-  std::string err;
   if (!smf_read(midi, &file, &err))
     return fail(err);
 
@@ -193,7 +218,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "\n");
   if (!ok) {
     std::remove(output.c_str());
-    return fail(err);
+    return fail(explain(err));
   }
   const double cpu = static_cast<double>(std::clock() - cpu0) / CLOCKS_PER_SEC;
   if (!quiet) {
