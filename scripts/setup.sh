@@ -4,7 +4,8 @@
 #   scripts/setup.sh --windows  also the Windows cross-build and wine
 #   scripts/setup.sh --clang    also clang with its sanitizer and fuzzer runtimes
 set -euo pipefail
-pkgs=(g++ cmake ninja-build googletest libgtest-dev libbenchmark-dev libcli11-dev libsndfile1-dev)
+pkgs=(g++ cmake ninja-build googletest libgtest-dev libbenchmark-dev libcli11-dev libsndfile1-dev
+  libinstpatch-dev timgm6mb-soundfont pkg-config dpkg-dev)
 case "${1:-}" in
   --windows) pkgs+=(g++-mingw-w64-x86-64 wine64 wine) ;;
   --clang) pkgs+=(clang libclang-rt-14-dev) ;;

@@ -13,6 +13,8 @@ namespace {
 
 // Levels below this many decibels are silence for the envelopes.
 constexpr double FLOOR_DB = 100.0;
+// The engine's silence: its volume envelopes end at -359 steps.
+constexpr double RELEASE_DB = 120.0;
 // Velocity and expression move the volume by this many steps per unit
 // (0.19 dB): a straight line through the bank's squared-velocity curve.
 constexpr const char *VEL_AMOUNT = "72";
@@ -114,7 +116,16 @@ struct converter {
     if (g[GEN_VOLENV_HOLD] > AT_ONCE)
       time_line(l, "vol.dtime", imp_time(hold));
     const double decay = g[GEN_VOLENV_DECAY] + g[GEN_KEY_VOLENV_DECAY] * keyofs;
-    if (sus > 0) {
+    // Volume levels at or below -127 steps (-42.5 dB) are silence to the
+    // engine: a sustain that low ends the note when the decay gets there.
+    const bool ends = imp_steps(sus) >= 127.0;
+    if (ends) {
+      l->push_back("vol.slevel -127");
+      time_line(l, "vol.stime", imp_time(decay) + 6.0 * std::log2(RELEASE_DB / FLOOR_DB));
+      if (sus < FLOOR_DB)
+        warn("sustain below -42 dB: the note ends after its decay");
+      *ring = std::min(*ring, 1.2 * std::pow(2.0, decay / 1200.0));
+    } else if (sus > 0) {
       l->push_back("vol.slevel " + num(-imp_steps(sus)));
       time_line(l, "vol.stime", imp_time(decay) + 6.0 * std::log2(sus / FLOOR_DB));
     }
@@ -124,17 +135,12 @@ struct converter {
       if (g[GEN_KEY_VOLENV_DECAY] && sus > 0)
         l->push_back("key.vol.stime " + num(-g[GEN_KEY_VOLENV_DECAY] / 200.0 * 128.0));
     }
-    if (sus >= FLOOR_DB) {
-      // The voice ends where the decay reaches silence.
-      l->push_back("vol.rlevel " + num(-imp_steps(FLOOR_DB)));
-      if (g[GEN_VOLENV_RELEASE] > AT_ONCE)
-        time_line(l, "vol.rtime", imp_time(g[GEN_VOLENV_RELEASE]) - 6.0);
-      *ring = std::min(*ring, std::pow(2.0, decay / 1200.0));
-    } else if (g[GEN_VOLENV_RELEASE] > AT_ONCE) {
-      if (time_line(l, "vol.rtime",
-                    imp_time(g[GEN_VOLENV_RELEASE]) + 6.0 * std::log2((FLOOR_DB - sus) / FLOOR_DB)))
-        l->push_back("vol.rlevel " + num(-imp_steps(FLOOR_DB)));
-    }
+    // The release falls to the engine's silence (-120 dB) at the bank's
+    // rate of 100 dB per release time.
+    if (g[GEN_VOLENV_RELEASE] > AT_ONCE && !ends)
+      time_line(l, "vol.rtime", imp_time(g[GEN_VOLENV_RELEASE]) + 6.0 * std::log2((RELEASE_DB - sus) / FLOOR_DB));
+    else if (g[GEN_VOLENV_RELEASE] > AT_ONCE)
+      time_line(l, "vol.rtime", imp_time(g[GEN_VOLENV_RELEASE]));
   }
 
   // The modulation envelope on one parameter, peak in that parameter's unit.

@@ -1,0 +1,232 @@
+// The bank importer: its unit rules, a small bank written here and read
+// back through the engine's reader, and what it sounds like.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "import/imp_model.h"
+#include "import/imp_write.h"
+#include "import_rig.h"
+#include "sf2_image.h"
+#include "synth/conf/conf.h"
+#include "synth/patch/patch.h"
+#include "synth/wave/wave.h"
+#include "testutil.h"
+#include "utils/appdata.h"
+
+using namespace testutil;
+
+namespace {
+
+constexpr double Q20 = 1048576.0;
+
+TEST(ImportRules, Scales) {
+  struct row {
+    const char *what;
+    double got, want;
+  };
+  const row rows[] = {
+      {"1 s", imp_time(0), 79},
+      {"2 s", imp_time(1200), 85},
+      {"1 ms", imp_time(-12000), 19},
+      {"6.02 dB", imp_steps(20 * std::log10(2.0)), 18},
+      {"root at 48 kHz", imp_map_pitch(60, 0, 100, 48000), 60},
+      {"44.1 kHz plays high", imp_map_pitch(60, 0, 100, 44100), 60 + 12 * std::log2(48000.0 / 44100)},
+      {"+50 cents", imp_map_pitch(60, 50, 100, 48000), 59.5},
+      {"half scale", imp_map_pitch(72, 0, 50, 48000), 68},
+      {"no resonance", imp_resonance(0), 127 * std::log(std::sqrt(2.0)) / std::log(254.0)},
+      {"resonance top", imp_resonance(1440), 127},
+      {"8.176 Hz", imp_lfo_time(0), 79 - 6 * std::log2(8.176)},
+      {"doubled", imp_lfo_time(1200), 79 - 6 * std::log2(2 * 8.176)},
+  };
+  for (const row &r : rows)
+    EXPECT_NEAR(r.got, r.want, 1e-3) << r.what;
+}
+
+TEST(ImportRules, Names) {
+  bool cut = false;
+  EXPECT_EQ(imp_quote_name("Grand \"Piano\" \\1", &cut), "\"Grand \\\"Piano\\\" \\\\1\"");
+  EXPECT_FALSE(cut);
+  EXPECT_EQ(imp_quote_name("tab\there", &cut), "\"tab here\"");
+  const std::string longname(50, 'x');
+  EXPECT_EQ(imp_quote_name(longname, &cut), "\"" + std::string(46, 'x') + "\"");
+  EXPECT_TRUE(cut);
+  // A two-byte character at bytes 46 and 47 is left out whole.
+  EXPECT_EQ(imp_quote_name(std::string(45, 'a') + "\xC3\xA9z", &cut), "\"" + std::string(45, 'a') + "\"");
+  EXPECT_TRUE(cut);
+}
+
+TEST(ImportRules, MapsFitTheEnginesOrder) {
+  auto m = [](int klo, int khi, int vlo = 0, int vhi = 127) {
+    def_map d;
+    d.keylo = klo;
+    d.keyhi = khi;
+    d.vello = vlo;
+    d.velhi = vhi;
+    return d;
+  };
+  struct row {
+    const char *what;
+    std::vector<def_map> have;
+    def_map add;
+    bool fits;
+    int at; // position it takes
+  };
+  const std::vector<row> rows = {
+      {"after", {m(0, 59)}, m(60, 127), true, 1},
+      {"before", {m(60, 127)}, m(0, 59), true, 0},
+      {"between", {m(0, 10), m(50, 60)}, m(20, 30), true, 1},
+      {"velocity split, same keys", {m(0, 60, 0, 63)}, m(0, 60, 64, 127), true, 1},
+      {"velocity split, shared low key", {m(0, 60, 64, 127)}, m(0, 40, 0, 63), true, 0},
+      {"overlap without a shared bound", {m(0, 60, 0, 63)}, m(40, 80, 64, 127), false, 0},
+      {"same zone twice", {m(0, 127)}, m(0, 127), false, 0},
+      {"velocity overlap", {m(0, 60, 0, 80)}, m(0, 60, 64, 127), false, 0},
+  };
+  for (const row &r : rows) {
+    std::vector<def_map> maps = r.have;
+    EXPECT_EQ(imp_add_map(&maps, r.add), r.fits) << r.what;
+    if (r.fits) {
+      ASSERT_EQ(maps.size(), r.have.size() + 1) << r.what;
+      EXPECT_EQ(maps[static_cast<std::size_t>(r.at)].keylo, r.add.keylo) << r.what;
+      EXPECT_EQ(maps[static_cast<std::size_t>(r.at)].vello, r.add.vello) << r.what;
+    } else {
+      EXPECT_EQ(maps.size(), r.have.size()) << r.what;
+    }
+  }
+}
+
+// The maps of a loaded wave, in key order.
+void in_order(const map *m, std::vector<const map *> *out) {
+  if (!m)
+    return;
+  in_order(m->left, out);
+  out->push_back(m);
+  in_order(m->right, out);
+}
+
+std::vector<const map *> maps_of(int wave) {
+  std::vector<const map *> out;
+  in_order(wave_table[wave]->maps, &out);
+  return out;
+}
+
+std::int32_t par(const layer &l, int p, int k) { return l.par[16 * p + k]; }
+
+class ImportBank : public ::testing::Test {
+protected:
+  void SetUp() override {
+    imp_bank bank;
+    std::string err;
+    const std::string file = dir_.file("test.sf2");
+    write_file(file, test_bank());
+    ASSERT_TRUE(imp_read_bank(file, &bank, &err)) << err;
+    inst_ = imp_convert(bank, imp_options{});
+    out_ = dir_.path() + "/inst/data";
+    ASSERT_TRUE(imp_write(inst_, bank, out_, "test.sf2", nullptr, &err)) << err;
+    ASSERT_TRUE(imp_check(out_, &err)) << err;
+    appdata_set_installdir((dir_.path() + "/inst").c_str());
+    ASSERT_TRUE(conf_setup());
+  }
+  void TearDown() override {
+    conf_teardown();
+    appdata_set_installdir(nullptr);
+  }
+  bool warned(const std::string &text) const {
+    for (const std::string &w : inst_.warnings)
+      if (w.find(text) != std::string::npos)
+        return true;
+    return false;
+  }
+  tempdir dir_;
+  def_instrument inst_;
+  std::string out_;
+};
+
+TEST_F(ImportBank, ZonesBecomeMapsWithTheirTuningAndLoops) {
+  const patch *lead = patch_table[0];
+  ASSERT_NE(lead, nullptr);
+  EXPECT_STREQ(lead->name, "Lead");
+  const layer &l = lead->layers[0];
+  EXPECT_EQ(lead->layers[1].wave, -1) << "both zones share one envelope, so one layer";
+  const auto maps = maps_of(l.wave);
+  ASSERT_EQ(maps.size(), 2u);
+  // Low zone: root 48 at 22050 Hz, coarse +1, fine -30 and the preset's +10 cents.
+  EXPECT_EQ(maps[0]->keylo, 0);
+  EXPECT_EQ(maps[0]->keyhi, 59);
+  EXPECT_NEAR(maps[0]->pitch / Q20, 48 - 0.8 + 12 * std::log2(48000.0 / 22050), 1e-3);
+  EXPECT_NEAR(maps[0]->volume / Q20, 127 + imp_steps(6.0), 1e-3) << "60 cB of attenuation";
+  EXPECT_EQ(maps[0]->loop, 0);
+  EXPECT_EQ(maps[0]->nsamples, 22050);
+  // High zone: root 69 at 44100 Hz, looped from 4410 to its end.
+  EXPECT_NEAR(maps[1]->pitch / Q20, 69 - 0.1 + 12 * std::log2(48000.0 / 44100), 1e-3);
+  EXPECT_EQ(maps[1]->loop, 44100 - 4410);
+  EXPECT_EQ(maps[1]->nsamples, 44100);
+  // The envelope: attack 1 s from -54 steps, decay 0.5 s to -6 dB, release 2 s.
+  EXPECT_EQ(par(l, 1, 1), -54 * 1048576);
+  EXPECT_EQ(par(l, 1, 2), 79 * 1048576);
+  EXPECT_NEAR(par(l, 1, 7) / Q20, -imp_steps(6.0), 1e-3);
+  EXPECT_EQ(par(l, 1, 6), 49 * 1048576) << "0.5 s x 6/100 of the full range";
+  EXPECT_EQ(par(l, 1, 8), 86 * 1048576) << "2 s x 114/100: from -6 dB to the engine's -120 dB";
+  EXPECT_EQ(par(l, 1, 9), static_cast<std::int32_t>(0xE98FFFFF)) << "silence";
+  EXPECT_EQ(l.filter, 0);
+}
+
+TEST_F(ImportBank, StereoPairIsTwoLayersPannedApart) {
+  const patch *pad = patch_table[1];
+  ASSERT_NE(pad, nullptr);
+  EXPECT_NE(pad->layers[0].wave, -1);
+  EXPECT_NE(pad->layers[1].wave, -1);
+  EXPECT_EQ(pad->layers[2].wave, -1);
+  EXPECT_NE(pad->layers[0].wave, pad->layers[1].wave);
+  EXPECT_EQ(par(pad->layers[0], 4, 0), 0) << "left";
+  EXPECT_EQ(par(pad->layers[1], 4, 0), 128 * 1048576) << "right";
+  const auto left = maps_of(pad->layers[0].wave), right = maps_of(pad->layers[1].wave);
+  ASSERT_EQ(left.size(), 1u);
+  ASSERT_EQ(right.size(), 1u);
+  EXPECT_EQ(left[0]->samples[100], 1000) << "the left sample's data";
+  EXPECT_EQ(right[0]->samples[100], -1000) << "the right sample's data";
+}
+
+TEST_F(ImportBank, DrumKitWithExclusiveClass) {
+  for (int k : {36, 42, 44, 46})
+    ASSERT_NE(drumkey_table[k], nullptr) << k;
+  EXPECT_EQ(drumkey_table[37], nullptr);
+  EXPECT_EQ(drumkey_table[36]->ckey, -1);
+  EXPECT_EQ(drumkey_table[42]->ckey, 46) << "closed cuts the open hat, which rings longest";
+  EXPECT_EQ(drumkey_table[44]->ckey, 46);
+  EXPECT_EQ(drumkey_table[46]->ckey, 42);
+  EXPECT_TRUE(warned("exclusive class 1: each key cuts one other key only"));
+  EXPECT_STREQ(drumkey_table[46]->name, "HatO");
+  const layer &kick = drumkey_table[36]->layers[0];
+  EXPECT_EQ(par(kick, 0, 0), 36 * 1048576) << "plays at the overriding root: recorded speed";
+  EXPECT_EQ(kick.release, 0) << "note-off releases drums as the bank does";
+  // All drum keys play from the kit's shared wave.
+  EXPECT_EQ(drumkey_table[42]->layers[0].wave, kick.wave);
+  EXPECT_EQ(maps_of(kick.wave).size(), 4u);
+}
+
+TEST_F(ImportBank, SoundsAtThePitchTheBankGives) {
+  import_rig rig(out_);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  struct row {
+    int program, key;
+    double hz;
+  };
+  const row rows[] = {
+      {0, 69, 440.0 * std::pow(2.0, 10 / 1200.0)},              // the preset's +10 cents
+      {0, 48, 130.8128 * std::pow(2.0, 80 / 1200.0)},           // +1 semitone -30 +10 cents
+      {0, 59, 130.8128 * std::pow(2.0, (1100 + 80) / 1200.0)},  // the low zone's top key
+      {0, 60, 261.6256 * std::pow(2.0, 10 / 1200.0)},           // the high zone's bottom key
+      {1, 60, 261.6256},
+  };
+  for (const row &r : rows) {
+    const std::vector<float> mono = rig.note(r.program, r.key, 1.0);
+    ASSERT_FALSE(mono.empty()) << rig.error();
+    const double f = frequency_of(mono, 4800, 19200, 48000);
+    EXPECT_NEAR(pitch_of(mono, 4800, 14400, 48000), f, f * 1e-3) << "the two measures agree";
+    EXPECT_NEAR(1200 * std::log2(f / r.hz), 0, 5) << "program " << r.program << " key " << r.key;
+  }
+}
+
+} // namespace
