@@ -55,6 +55,34 @@ foreach(text "Grand Piano" "Closed Hi-Hat" "holdmode = Pedal: Pedal, Bend-Wheel,
   endif()
 endforeach()
 
+# An installation put elsewhere than configured finds everything beside
+# its own files: the renderer its plug-in, the plug-in (also through a
+# symbolic link) its engine, the engine its data.
+if(PREFIX)
+  file(REMOVE_RECURSE ${PREFIX}) # the configured place holds nothing now
+endif()
+set(moved ${tree}/moved)
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BIN} --prefix ${moved} RESULT_VARIABLE rc OUTPUT_QUIET)
+unset(ENV{PROGRAMFILES})
+execute_process(COMMAND ${moved}/bin/glimra-render ${mid} ${tree}/moved.wav -q
+                RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT EXISTS ${tree}/moved.wav)
+  message(FATAL_ERROR "the moved installation failed: ${err}")
+endif()
+file(MAKE_DIRECTORY ${tree}/hostvst)
+file(CREATE_LINK ${moved}/lib/vst/Glimra-Synth.so ${tree}/hostvst/Glimra-Synth.so SYMBOLIC)
+execute_process(COMMAND ${moved}/bin/glimra-render ${mid} -o ${tree}/linked.wav -q
+                        --plugin ${tree}/hostvst/Glimra-Synth.so RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT EXISTS ${tree}/linked.wav)
+  message(FATAL_ERROR "the plug-in through a link failed: ${err}")
+endif()
+set(RENDER ${moved}/bin/glimra-render)
+expect_error("two outputs given" ${mid} ${tree}/a.wav -o ${tree}/b.wav)
+expect_error("no midisyn.conf in it" ${mid} ${tree}/a.wav --instrument ${tree}/hostvst)
+file(RENAME ${moved}/lib/Glimra/Synth/liborka.so ${moved}/lib/Glimra/Synth/gone.so)
+expect_error("its engine is looked for in ${moved}/lib/Glimra/Synth/liborka.so" ${mid} ${tree}/c.wav)
+set(ENV{PROGRAMFILES} ${tree})
+
 # The installed tree finds its engine without any variable.
 if(PREFIX)
   execute_process(COMMAND ${CMAKE_COMMAND} --install ${BIN} RESULT_VARIABLE rc OUTPUT_QUIET)

@@ -97,30 +97,38 @@ int main(int argc, char **argv) {
     return fail("two outputs given: " + output + " and " + output2);
   if (output.empty())
     output = output2;
-  if (o.plugin.empty()) { // the installation's own plug-in, beside the renderer first
-    const std::vector<std::string> tried = render_plugin_paths(ORKA_PLUGIN_DEFAULT);
-    for (const std::string &p : tried)
-      if (access(p.c_str(), R_OK) == 0) {
-        o.plugin = p;
-        break;
-      }
-    if (o.plugin.empty())
-      return fail("no plug-in found (tried " + render_join(tried) + ")");
-  }
   render_instrument inst;
   std::string err;
-  if (!instrument.empty() && !inst.open(instrument, o.plugin, &err))
-    return fail(err);
+  std::vector<render_patch> drums, patches;
+  // The plug-in (the installation's own, beside the renderer first), the
+  // instrument it plays and that instrument's patches.
+  auto prepare = [&]() {
+    if (o.plugin.empty()) {
+      const std::vector<std::string> tried = render_plugin_paths(ORKA_PLUGIN_DEFAULT);
+      for (const std::string &p : tried)
+        if (access(p.c_str(), R_OK) == 0) {
+          o.plugin = p;
+          break;
+        }
+      if (o.plugin.empty()) {
+        err = "no plug-in found (tried " + render_join(tried) + ")";
+        return false;
+      }
+    }
+    if (!instrument.empty() && !inst.open(instrument, o.plugin, &err))
+      return false;
+    patches = load_patches(&drums);
+    return true;
+  };
   // A plug-in that loads but gives no instance did not find its engine.
   auto explain = [&](const std::string &e) {
     if (e.find("the plug-in fails to load") == std::string::npos || access(o.plugin.c_str(), R_OK) != 0)
       return e;
     return e + " (its engine is looked for in " + render_join(render_engine_paths(o.plugin)) + ")";
   };
-  std::vector<render_patch> drums;
-  const std::vector<render_patch> patches = load_patches(&drums);
-
   if (list) {
+    if (!prepare())
+      return fail(err);
     std::printf("Patches:\n");
     for (const render_patch &p : patches)
       std::printf("  %3d  %s\n", p.number, p.name.c_str());
@@ -182,6 +190,8 @@ int main(int argc, char **argv) {
 
   smf_file file;
   if (!smf_read(midi, &file, &err))
+    return fail(err);
+  if (!prepare())
     return fail(err);
 
   SF_INFO info{};
