@@ -24,6 +24,13 @@ int os_getenv16(const char *name, os_char16 *buf, int cap);
 int os_progfiles16(os_char16 *buf, int cap);
 // Replaces the POSIX fallback root ("" disables it).  For tests and tools.
 void os_set_default_root(const char *root);
+// The program-files folder as an installation that was moved finds it
+// from its own files: on POSIX, when PROGRAMFILES is not set, the folder
+// `up` levels above the file that holds the calling code (see
+// os_self_dir16).  0 when PROGRAMFILES is set, and always on Windows,
+// where the program-files folder is the system's.  Same result rules as
+// os_getenv16.
+int os_progfiles_beside16(int up, os_char16 *buf, int cap);
 
 // The application-data folder: APPDATA; on POSIX then XDG_CONFIG_HOME,
 // then $HOME/.config.  Same result rules as os_getenv16.

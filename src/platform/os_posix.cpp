@@ -61,6 +61,10 @@ int os_progfiles16(os_char16 *buf, int cap) {
 
 const char *os_default_root() { return g_default_root.c_str(); }
 
+int os_progfiles_beside16(int up, os_char16 *buf, int cap) {
+  return std::getenv("PROGRAMFILES") ? 0 : os_self_dir16(up, buf, cap);
+}
+
 int os_self_dir16(int up, os_char16 *buf, int cap) {
   Dl_info info{};
   if (!dladdr(reinterpret_cast<void *>(&os_self_dir16), &info) || !info.dli_fname)

@@ -27,6 +27,7 @@ void os_set_default_root(const char *) {}
 
 int os_progfiles16(os_char16 *buf, int cap) { return os_getenv16("PROGRAMFILES", buf, cap); }
 int os_appdata16(os_char16 *buf, int cap) { return os_getenv16("APPDATA", buf, cap); }
+int os_progfiles_beside16(int, os_char16 *, int) { return 0; }
 
 static os_file *wrap(HANDLE h) {
   if (h == INVALID_HANDLE_VALUE)

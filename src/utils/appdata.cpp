@@ -1,6 +1,5 @@
 // Installed resources: the engine's only way of reading files.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/os.h"
@@ -15,11 +14,8 @@ os_char16 g_installdir[OS_PATHMAX + 1];
 // folder "<root>/<vendor>/<product>" reads its files from there, wherever
 // that root is.  0 when that does not apply.
 int engine_root(const char *vendor, const char *product, os_char16 *buf) {
-#ifndef _WIN32
-  if (std::getenv("PROGRAMFILES"))
-    return 0;
   os_char16 dir[OS_PATHMAX + 1];
-  const int len = os_self_dir16(1, dir, OS_PATHMAX + 1);
+  const int len = os_progfiles_beside16(1, dir, OS_PATHMAX + 1);
   char tail[128];
   const int t = std::snprintf(tail, sizeof tail, "/%s/%s", vendor, product);
   if (len <= t || len > OS_PATHMAX || t <= 0 || t >= static_cast<int>(sizeof tail))
@@ -27,13 +23,7 @@ int engine_root(const char *vendor, const char *product, os_char16 *buf) {
   for (int i = 0; i < t; ++i)
     if (dir[len - t + i] != static_cast<unsigned char>(tail[i]))
       return 0;
-  return os_self_dir16(3, buf, OS_PATHMAX + 1);
-#else
-  (void)vendor;
-  (void)product;
-  (void)buf;
-  return 0;
-#endif
+  return os_progfiles_beside16(3, buf, OS_PATHMAX + 1);
 }
 } // namespace
 

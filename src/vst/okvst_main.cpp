@@ -1,7 +1,6 @@
 // The plug-in's entry: loading the engine library for the first instance,
 // creating instance records, and tearing them down again.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "utils/alloc.h"
@@ -54,14 +53,11 @@ void *orka_load(const char *vendor, const char *product, const orka_module **mod
   os_char16 root[PATH_UNITS + 1], mine[PATH_UNITS + 1];
   void *lib = nullptr;
   int len, minelen = 0;
-#ifndef _WIN32
-  // Without PROGRAMFILES the engine is first looked for beside the folder
-  // the plug-in's own file lies in (<prefix>/lib/vst -> <prefix>/lib), so
-  // that an installation works wherever it was put.
-  if (!std::getenv("PROGRAMFILES") && (minelen = os_self_dir16(2, mine, PATH_UNITS)) > 0 &&
-      minelen < PATH_UNITS)
+  // Without PROGRAMFILES (POSIX) the engine is first looked for beside the
+  // folder the plug-in's own file lies in (<prefix>/lib/vst -> <prefix>/lib),
+  // so that an installation works wherever it was put.
+  if ((minelen = os_progfiles_beside16(2, mine, PATH_UNITS)) > 0 && minelen < PATH_UNITS)
     lib = load_below(mine, minelen, rel, n);
-#endif
   if (!lib) {
     len = os_progfiles16(root, PATH_UNITS);
     if (len <= 0) {

@@ -88,5 +88,8 @@ def_instrument imp_convert(const imp_bank &bank, const imp_options &opts);
 
 // The definition text (midisyn.conf).
 std::string imp_conf_text(const def_instrument &inst, const std::string &source);
+// A number as the definition writes it: at most four decimals, no
+// trailing zeros.
+std::string imp_number(double v);
 // The 16-bit samples of one file.
 std::vector<std::int16_t> imp_file_data(const imp_bank &bank, const def_file &f);
