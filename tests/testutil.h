@@ -1,6 +1,7 @@
 // Helpers shared by the tests: temporary folders, environment, log capture.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -71,6 +72,18 @@ double frequency_of(const std::vector<T> &s, std::size_t from, std::size_t to, d
     }
   }
   return count > 0 ? rate * count / (last - first) : 0.0;
+}
+
+// Amplitude of the component at frequency f (cycles per sample), measured
+// over a whole number of its periods at the end of a signal.
+template <typename T> double amplitude_at(const std::vector<T> &x, double f, int periods) {
+  const std::size_t len = static_cast<std::size_t>(std::lround(periods / f));
+  double c = 0, s = 0;
+  for (std::size_t i = x.size() - len; i < x.size(); ++i) {
+    c += static_cast<double>(x[i]) * std::cos(2 * TEST_PI * f * static_cast<double>(i));
+    s += static_cast<double>(x[i]) * std::sin(2 * TEST_PI * f * static_cast<double>(i));
+  }
+  return 2 * std::hypot(c, s) / static_cast<double>(len);
 }
 
 // UTF-16 form of an 8-bit path.

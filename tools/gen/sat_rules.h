@@ -11,8 +11,6 @@ constexpr int SAT_CURVELEN = 1028;
 // The curve y(x) of a shape, x in -1 ... 1 (and a little beyond for the
 // guard values); odd and never falling.
 double sat_rule_curve(int shape, double x);
-// Its slope at 0.
-double sat_rule_slope0(int shape);
 // The filter coefficient for rate index r and control value v (Q27).
 std::int32_t sat_rule_coef(int rateidx, int v);
 // The 128 taps of the interpolation/decimation kernel (Q27).
