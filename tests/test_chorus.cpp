@@ -127,3 +127,23 @@ TEST(Chorus, ResetKeepsSoundingAndRunBeforeStartIsSafe) {
   CHO_MODULE.run(fresh, in, out, 100); // no memory yet: adds nothing
   CHO_MODULE.del(fresh);
 }
+
+// The taps read between samples: a ramp into the delay memory comes out as
+// a smooth ramp while the delays glide; reading whole samples only would
+// step by an eighth of the ramp's rise each time a delay passes a sample.
+TEST(Chorus, TapsReadBetweenSamples) {
+  chorus c(127);
+  const int n = 48000, rise = 4096;
+  std::vector<std::int32_t> l(n), r(n), ol(n, 0), orr(n, 0);
+  for (int i = 0; i < n; ++i) {
+    l[i] = 3 * rise * i; // the memory holds L + R = rise x i
+    r[i] = -2 * rise * i;
+  }
+  c.run(l, r, ol, orr, 0, n);
+  for (const auto *out : {&ol, &orr}) {
+    int worst = 0;
+    for (int i = 1000; i < n; ++i)
+      worst = std::max(worst, std::abs((*out)[i] - 2 * (*out)[i - 1] + (*out)[i - 2]));
+    EXPECT_LE(worst, 16) << (out == &ol ? "left" : "right");
+  }
+}

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "utils/fixed.h"
+
 namespace {
 
 const orka_info INFO = {2, 2, 1, "default", 0, 0, nullptr, nullptr, 0, 0, 0};
@@ -66,7 +68,8 @@ int cho_start(void *inst, int rateidx, int) {
 
 void cho_reset(void *) {}
 
-// Audio thread.  Adds into the outputs.
+// Audio thread.  Adds into the outputs, saturating; does nothing without
+// the delay memory (before start, after stop).
 void cho_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int n) {
   auto *c = static_cast<cho_inst *>(inst);
   std::int32_t *mem = c->mem;
@@ -80,7 +83,7 @@ void cho_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int 
   unsigned wpos = static_cast<unsigned>(c->wpos);
   for (int f = 0; f < n; ++f) {
     const std::int32_t L = inl[f], R = inr[f];
-    mem[wpos] = static_cast<std::int32_t>(static_cast<std::uint32_t>(L) + static_cast<std::uint32_t>(R));
+    mem[wpos] = q32_sat(std::int64_t{L} + R);
     wpos = (wpos + 1) & (CHO_MEMLEN - 1);
     std::int64_t accl = 0, accr = 0;
     for (cho_voice &v : voice) {
@@ -100,10 +103,12 @@ void cho_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int 
       accl += v.gl * x;
       accr += v.gr * x;
     }
-    outl[f] += static_cast<std::int32_t>(
-        (wet * static_cast<std::int32_t>(accl >> 27) + dry * L) >> 27);
-    outr[f] += static_cast<std::int32_t>(
-        (dry * R + wet * static_cast<std::int32_t>(accr >> 27)) >> 27);
+    // Four taps of 0.25 each: accl >> 27 and accr >> 27 lie within the
+    // range of the samples read.
+    const std::int64_t l = (wet * static_cast<std::int32_t>(accl >> 27) + dry * L) >> 27;
+    const std::int64_t r = (dry * R + wet * static_cast<std::int32_t>(accr >> 27)) >> 27;
+    outl[f] = q32_sat(outl[f] + l);
+    outr[f] = q32_sat(outr[f] + r);
   }
   std::memcpy(c->voice, voice, sizeof voice);
   c->wpos = static_cast<int>(wpos);
