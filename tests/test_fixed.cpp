@@ -43,4 +43,26 @@ TEST(Fixed, ProductsShiftArithmeticallyAndSaturate) {
   EXPECT_EQ(q32_sat(std::int64_t{MIN} - 1), MIN);
 }
 
+TEST(Fixed, TowardZeroShrinksBothSigns) {
+  EXPECT_EQ(q32_shz(-1, 27), 0); // where the arithmetic shift gives -1
+  EXPECT_EQ(q32_shz(-(std::int64_t{1} << 27), 27), -1);
+  EXPECT_EQ(q32_shz(-(std::int64_t{3} << 26), 27), -1); // -1.5
+  EXPECT_EQ(q32_shz(std::int64_t{3} << 26, 27), 1);
+  EXPECT_EQ(q32_shz(std::int64_t{1} << 60, 27), MAX);
+  EXPECT_EQ(q32_shz(-(std::int64_t{1} << 60), 27), MIN);
+  EXPECT_EQ(q32_mulz(-5, 1 << 26, 27), -2); // -2.5
+  EXPECT_EQ(q32_mulz(5, -(1 << 26), 27), -2);
+  EXPECT_EQ(q32_mulz(-5, -(1 << 26), 27), 2);
+  EXPECT_EQ(q32_mulz(MIN, MIN, 27), MAX);
+  // a value decaying through a gain below 1 reaches 0 from either side
+  for (std::int32_t v : {1000, -1000}) {
+    int steps = 0;
+    while (v != 0 && steps < 10000) {
+      v = q32_mulz(v, 134217727, 27);
+      ++steps;
+    }
+    EXPECT_EQ(v, 0);
+  }
+}
+
 } // namespace

@@ -40,20 +40,39 @@ struct reverb {
     REV_MODULE.del(inst);
   }
   rev_inst *rec() { return static_cast<rev_inst *>(inst); }
-  // Renders the same input on both sides; returns left and right.
+  // Renders left and right inputs; returns left and right.
   std::pair<std::vector<std::int32_t>, std::vector<std::int32_t>>
-  run(const std::vector<std::int32_t> &in, int block = 512) {
-    std::vector<std::int32_t> l(in.size()), r(in.size());
-    for (std::size_t at = 0; at < in.size(); at += block) {
-      int n = static_cast<int>(std::min<std::size_t>(block, in.size() - at));
-      std::int32_t *ip[2] = {const_cast<std::int32_t *>(in.data() + at),
-                             const_cast<std::int32_t *>(in.data() + at)};
+  run(const std::vector<std::int32_t> &inl, const std::vector<std::int32_t> &inr, int block = 512) {
+    std::vector<std::int32_t> l(inl.size()), r(inl.size());
+    for (std::size_t at = 0; at < inl.size(); at += block) {
+      int n = static_cast<int>(std::min<std::size_t>(block, inl.size() - at));
+      std::int32_t *ip[2] = {const_cast<std::int32_t *>(inl.data() + at),
+                             const_cast<std::int32_t *>(inr.data() + at)};
       std::int32_t *op[2] = {l.data() + at, r.data() + at};
       REV_MODULE.run(inst, ip, op, n);
     }
     return {l, r};
   }
+  // The same input on both sides, as the synthesizer sends it.
+  std::pair<std::vector<std::int32_t>, std::vector<std::int32_t>>
+  run(const std::vector<std::int32_t> &in, int block = 512) {
+    return run(in, in, block);
+  }
 };
+
+// An impulse on one side (0 left, 1 right) followed by silence.
+std::vector<std::int32_t> impulse(std::size_t n, std::int32_t amp) {
+  std::vector<std::int32_t> v(n, 0);
+  v[0] = amp;
+  return v;
+}
+
+double energy(const std::vector<std::int32_t> &x, std::size_t from, std::size_t to) {
+  double e = 0;
+  for (std::size_t i = from; i < to; ++i)
+    e += static_cast<double>(x[i]) * x[i];
+  return e;
+}
 
 // Decay rate in dB per second from an impulse response: backward-integrated
 // energy, a line fitted between -5 and -35 dB.
@@ -318,4 +337,144 @@ TEST(Reverb, ZeroFramesApplyPendingWorkAndOutputIsStored) {
   REV_MODULE.run(r.inst, ip2, op2, 100);
   for (int i = 0; i < 100; ++i)
     ASSERT_EQ(l[i], 0);
+}
+
+// A stop and a start at another rate without the host sending the controls
+// again: the first run recomputes every derived value for the new rate, so
+// the instance sounds exactly as one set up afresh at that rate.
+TEST(Reverb, RestartAtAnotherRateRecomputesEverything) {
+  const std::initializer_list<std::pair<int, int>> ctls = {
+      {C_MODEL, 2}, {C_PAN, 3}, {C_DIST, 4}, {C_LOCUT, 60}, {C_DECAY, 100}};
+  std::vector<std::int32_t> in(6000);
+  for (std::size_t i = 0; i < in.size(); ++i)
+    in[i] = static_cast<std::int32_t>(0.4 * Q27 * std::sin(i * 0.07)) + (i % 17 == 0 ? 3000000 : 0);
+  for (auto [from, to] : {std::pair{14, 0}, std::pair{0, 14}, std::pair{8, 7}}) {
+    reverb r(from, ctls);
+    r.run(in);
+    REV_MODULE.stop(r.inst);
+    REV_MODULE.start(r.inst, to, 512);
+    std::int32_t dummy = 0, *p[2] = {&dummy, &dummy};
+    REV_MODULE.run(r.inst, p, p, 0); // applies what start left pending
+    const rev_inst &ri = *r.rec();
+    for (const rev_line &l : ri.line)
+      for (int c = 0; c < 2; ++c) {
+        ASSERT_LE(l.dly[c].old, l.size[c]) << from << " -> " << to;
+        ASSERT_LE(l.dly[c].new_, l.size[c]) << from << " -> " << to;
+      }
+    for (const rev_tap &t : ri.tap)
+      for (const rev_delay &d : t.dly)
+        ASSERT_LT(d.old, ri.stage[0].size) << from << " -> " << to;
+    reverb fresh(to, ctls);
+    EXPECT_EQ(ri.lc_coef, fresh.rec()->lc_coef) << from << " -> " << to;
+    EXPECT_EQ(r.run(in), fresh.run(in)) << from << " -> " << to;
+  }
+}
+
+// The direct sound is never delayed.  Centre and distance 0 pass left to
+// left and right to right; elsewhere tap 0's four gains place it: a left
+// input L gives mid = side = L / sqrt 2, a right input R gives mid =
+// R / sqrt 2 and side = -R / sqrt 2.
+TEST(Reverb, DirectSoundOfEachSide) {
+  for (int pan : {0, 4, 8, 13, 16})
+    for (int dist : {0, 3}) {
+      const std::int32_t *tap0 = REV_ROOMS[(1 * 17 + pan) * 5 + dist] + 3;
+      const double g0 = tap0[2] / Q27, g1 = tap0[3] / Q27, g2 = tap0[4] / Q27, g3 = tap0[5] / Q27;
+      const double a = (1 << 26) / std::sqrt(2.0);
+      for (int side = 0; side < 2; ++side) {
+        reverb r(8, {{C_MIX, 0}, {C_PAN, pan}, {C_DIST, dist}});
+        auto x = impulse(200, 1 << 26), z = std::vector<std::int32_t>(200, 0);
+        auto out = side == 0 ? r.run(x, z) : r.run(z, x);
+        const double sgn = side == 0 ? 1 : -1;
+        EXPECT_NEAR(out.first[0], (g0 + sgn * g2) * a, 4) << "pan " << pan << " dist " << dist << " side " << side;
+        EXPECT_NEAR(out.second[0], (g1 + sgn * g3) * a, 4) << "pan " << pan << " dist " << dist << " side " << side;
+        if (pan == 8 && dist == 0) { // nothing crosses over
+          EXPECT_NEAR(out.first[0], side == 0 ? 1 << 26 : 0, 4);
+          EXPECT_NEAR(out.second[0], side == 0 ? 0 : 1 << 26, 4);
+        }
+      }
+    }
+}
+
+// Positions p and 16 - p are mirror images: their direct sound and
+// reflections swap sides (the tail's lines differ between the sides, so it
+// is left out: depth 0 gives it no level).
+TEST(Reverb, MirroredPositionsMirrorTheEarlySound) {
+  const std::size_t n = 6000;
+  std::vector<std::int32_t> a(n), b(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    a[i] = static_cast<std::int32_t>(0.3 * Q27 * std::sin(i * 0.05)) + (i % 301 == 0 ? 20000000 : 0);
+    b[i] = static_cast<std::int32_t>(0.2 * Q27 * std::sin(i * 0.013 + 1)) - (i % 577 == 0 ? 30000000 : 0);
+  }
+  for (int model : {0, 2})
+    for (int pan : {0, 5}) {
+      reverb r1(8, {{C_MODEL, model}, {C_PAN, pan}, {C_DIST, 2}, {C_MIX, 100}, {C_DEPTH, 0}});
+      reverb r2(8, {{C_MODEL, model}, {C_PAN, 16 - pan}, {C_DIST, 2}, {C_MIX, 100}, {C_DEPTH, 0}});
+      auto o1 = r1.run(a, b), o2 = r2.run(b, a);
+      double e = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_NEAR(o1.first[i], o2.second[i], 16) << model << " " << pan << " " << i;
+        ASSERT_NEAR(o1.second[i], o2.first[i], 16) << model << " " << pan << " " << i;
+        e += std::fabs(double(o1.first[i]) - o1.second[i]);
+      }
+      EXPECT_GT(e / n, 1e6) << "the two sides differ"; // so the comparison means something
+    }
+}
+
+// The late tail of one side's input reaches both outputs: lines 8-15 swap
+// their channels, so each side's lines carry the other's sound.
+TEST(Reverb, LateTailOfOneSideReachesBoth) {
+  const std::size_t n = 48000;
+  for (int side = 0; side < 2; ++side) {
+    reverb r(8, {{C_MIX, 127}, {C_DEPTH, 127}}); // the tail alone
+    auto x = impulse(n, 1 << 26), z = std::vector<std::int32_t>(n, 0);
+    auto out = side == 0 ? r.run(x, z) : r.run(z, x);
+    const double near = energy(side == 0 ? out.first : out.second, 0, n);
+    const double far = energy(side == 0 ? out.second : out.first, 0, n);
+    EXPECT_GT(near, 0);
+    EXPECT_GT(far, 0.5 * near) << "side " << side;
+    EXPECT_LT(far, 2.0 * near) << "side " << side;
+  }
+}
+
+// The shortest line (line 0 of the left channel, 1407 samples at 48000 Hz
+// in the small room) echoes at 1407 and, fed back into itself with the
+// minus sign of the sign matrix's first row, again at 2814: nothing else
+// arrives at those two frames.  Undamped, each pass multiplies by the
+// line's gain (negative on even lines).
+TEST(Reverb, ShortestLineEchoesThroughTheSignMatrix) {
+  reverb r(8, {{C_MODEL, 0}, {C_MIX, 127}, {C_DEPTH, 127}, {C_HIFREQ, 127}});
+  const int d = REV_LINES[0][0][0][1 + 8];
+  ASSERT_EQ(d, 1407);
+  const std::int32_t amp = 1 << 26;
+  auto out = r.run(impulse(3 * d, amp), std::vector<std::int32_t>(3 * d, 0));
+  const double g = r.rec()->line[0].gain[0].cur / Q27, late = r.rec()->late[0].cur / Q27;
+  ASSERT_LT(g, 0);
+  EXPECT_NEAR(out.first[d], late * g * amp, 4);
+  EXPECT_NEAR(out.first[2 * d], late * g * -1.0 * g * amp, 4);
+  EXPECT_LT(out.first[2 * d], 0);
+}
+
+// The lo-cut lets the lows of the dry input pass and takes the lows out of
+// the processed signal: a 30 Hz tone on the left comes out on the left at
+// its own level, and hardly on the right, which only the room feeds.
+TEST(Reverb, LoCutPassesDryLowsAndRemovesWetLows) {
+  const int rateidx = 3; // 16000 Hz
+  const double f = 30.0 / 16000;
+  const std::size_t n = 32000;
+  std::vector<std::int32_t> l(n), z(n, 0);
+  for (std::size_t i = 0; i < n; ++i)
+    l[i] = static_cast<std::int32_t>(0.25 * Q27 * std::sin(2 * std::numbers::pi * f * i));
+  const double amp = 0.25 * Q27;
+  double wet_lows[2];
+  for (int lo_cut : {0, 127}) {
+    reverb r(rateidx, {{C_MIX, 127}, {C_DEPTH, 127}, {C_DECAY, 0}, {C_LOCUT, lo_cut}});
+    auto out = r.run(l, z);
+    wet_lows[lo_cut ? 1 : 0] = testutil::amplitude_at(out.second, f, 30);
+    if (lo_cut) {
+      const double gain = REV_LOCUT[127][rateidx].gain / Q27;
+      EXPECT_NEAR(testutil::amplitude_at(out.first, f, 30) / amp, gain, 0.1 * gain);
+    }
+  }
+  EXPECT_GT(wet_lows[0], 0.05 * amp); // the room alone has lows on the right
+  EXPECT_LT(wet_lows[1], 0.15 * wet_lows[0]);
 }

@@ -1,4 +1,5 @@
 // The reverb's generated tables against the values their rules promise.
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -40,6 +41,18 @@ TEST(RevTables, SignMatrixIsHadamard) {
       for (int k = 0; k < 16; ++k)
         dot += ((REV_SIGNS[i] >> k & 1) ? 1 : -1) * ((REV_SIGNS[j] >> k & 1) ? 1 : -1);
       EXPECT_EQ(dot, i == j ? 16 : 0) << i << " " << j;
+    }
+}
+
+// The feedback sums rely on this form of the matrix: row j is row 15 - j
+// of the Walsh-Hadamard matrix (-1)^popcount(m & k), negated when
+// popcount(15 - j) is even (so every row's sign is its entry for line 0).
+TEST(RevTables, SignMatrixIsAReorderedWalshHadamard) {
+  for (int j = 0; j < 16; ++j)
+    for (int k = 0; k < 16; ++k) {
+      const int m = 15 - j;
+      const int w = (std::popcount(unsigned(m & k)) & 1 ? -1 : 1) * (std::popcount(unsigned(m)) & 1 ? 1 : -1);
+      EXPECT_EQ(REV_SIGNS[j] >> k & 1, w > 0 ? 1 : 0) << j << " " << k;
     }
 }
 

@@ -80,6 +80,8 @@ enum : int {
   REV_DIRTY_TAPS = 0x20,
   REV_DIRTY_LATE = 0x40,
   REV_DIRTY_DIRECT = 0x80,
+  REV_DIRTY_OUT = 0x100, // lo-cut coefficient and output gains (rate change)
+  REV_DIRTY_ALL = 0x1FF,
 };
 
 // The reverb's module table.

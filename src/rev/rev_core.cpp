@@ -5,6 +5,7 @@
 #include "rev/rev.h"
 #include "rev/rev_tables.h"
 #include "utils/alloc.h"
+#include "utils/fixed.h"
 #include "utils/log.h"
 
 namespace {
@@ -12,16 +13,10 @@ namespace {
 constexpr std::int32_t ONE = 134217728;
 constexpr std::int32_t INV_SQRT2 = 0x5A82799;
 
-inline std::int32_t mul27(std::int64_t a, std::int64_t b) {
-  return static_cast<std::int32_t>((a * b) >> 27);
-}
-// 32-bit sums wrap as the fixed-point format does, without overflow.
-inline std::int32_t add32(std::int32_t a, std::int32_t b) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
-inline std::int32_t sub32(std::int32_t a, std::int32_t b) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
-}
+// (a * b) >> 27 kept in 64 bits (rounding toward minus infinity): sums of
+// such terms are formed in 64 bits and saturated once, where they are
+// stored as 32-bit samples.
+inline std::int64_t mul27(std::int64_t a, std::int64_t b) { return (a * b) >> 27; }
 
 // Delayed read with the crossfade between old and new delay (K = xfade).
 inline std::int32_t xread(const std::int32_t *buf, int size, int pos, const rev_delay &d,
@@ -29,15 +24,21 @@ inline std::int32_t xread(const std::int32_t *buf, int size, int pos, const rev_
   int i = pos - d.old;
   if (i < 0)
     i += size;
-  std::int32_t x = buf[i];
-  if (k != 0) {
-    int j = pos - d.new_;
-    if (j < 0)
-      j += size;
-    std::int32_t y = buf[j];
-    x = x + mul27(k, y) - mul27(k, x);
-  }
-  return x;
+  const std::int32_t x = buf[i];
+  if (k == 0)
+    return x;
+  int j = pos - d.new_;
+  if (j < 0)
+    j += size;
+  const std::int32_t y = buf[j];
+  return q32_sat(x + mul27(k, y) - mul27(k, x));
+}
+
+// One-pole low-pass step lp + c (x - lp), c in Q27 (0 ... 1.0).  Rounded
+// toward zero: the filters sit inside the feedback loop and the lo-cut,
+// and with silent input their state must shrink to exactly 0.
+inline std::int32_t lp_step(std::int32_t lp, std::int32_t c, std::int32_t x) {
+  return q32_shz(std::int64_t{lp} * ONE + std::int64_t{c} * (std::int64_t{x} - lp), 27);
 }
 
 inline void step(rev_ramp &r) { r.cur += r.inc; }
@@ -126,6 +127,7 @@ void rev_del(void *inst) {
 
 // Set-up thread.  Buffers are sized for the largest room, so a change of
 // room never allocates; they start with random contents and a pending reset.
+// The control values survive stop and start.
 int rev_start(void *inst, int rateidx, int) {
   auto *r = static_cast<rev_inst *>(inst);
   free_buffers(r); // a second start without stop keeps no old buffers
@@ -156,7 +158,11 @@ int rev_start(void *inst, int rateidx, int) {
     rnd_fill(s.buf[1], sizeof(std::int32_t) * slen);
   }
   r->xfade.end = 0;
-  r->dirty = REV_DIRTY_RESET;
+  // Every derived value (delays in samples, coefficients, gains) belongs to
+  // the old rate: the first run recomputes them all from the control values
+  // kept, whether or not the host sends the controls again, then clears the
+  // buffers.
+  r->dirty = REV_DIRTY_ALL;
   return 1;
 }
 
@@ -207,8 +213,11 @@ void rev_reset(void *inst) {
   r->seg = 0;
 }
 
+// Audio thread.  Does nothing unless started.
 void rev_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int n) {
   auto *r = static_cast<rev_inst *>(inst);
+  if (!r->stage[0].buf[0])
+    return; // before start or after stop: no buffers
   rev_update(r);
   const std::int32_t *inl = in[0], *inr = in[1];
   std::int32_t *outl = out[0], *outr = out[1];
@@ -220,30 +229,30 @@ void rev_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int 
     const std::int32_t K = r->xfade.cur;
 
     // Direct sound from stage 0.
-    std::int32_t m = mul27(add32(L, R), INV_SQRT2);
-    std::int32_t s = mul27(sub32(L, R), INV_SQRT2);
+    std::int32_t m = q32_sat(mul27(std::int64_t{L} + R, INV_SQRT2));
+    std::int32_t s = q32_sat(mul27(std::int64_t{L} - R, INV_SQRT2));
     rev_stage &s0 = r->stage[0];
     s0.buf[0][s0.pos] = m;
     s0.buf[1][s0.pos] = s;
     rev_tap &t0 = r->tap[0];
-    const std::int32_t dirL = mul27(t0.gain[0].cur, xread(s0.buf[0], s0.size, s0.pos, t0.dly[0], K)) +
-                              mul27(t0.gain[2].cur, xread(s0.buf[1], s0.size, s0.pos, t0.dly[0], K));
-    const std::int32_t dirR = mul27(t0.gain[1].cur, xread(s0.buf[0], s0.size, s0.pos, t0.dly[1], K)) +
-                              mul27(t0.gain[3].cur, xread(s0.buf[1], s0.size, s0.pos, t0.dly[1], K));
+    const std::int32_t dirL =
+        q32_sat(mul27(t0.gain[0].cur, xread(s0.buf[0], s0.size, s0.pos, t0.dly[0], K)) +
+                mul27(t0.gain[2].cur, xread(s0.buf[1], s0.size, s0.pos, t0.dly[0], K)));
+    const std::int32_t dirR =
+        q32_sat(mul27(t0.gain[1].cur, xread(s0.buf[0], s0.size, s0.pos, t0.dly[1], K)) +
+                mul27(t0.gain[3].cur, xread(s0.buf[1], s0.size, s0.pos, t0.dly[1], K)));
     for (rev_ramp &g : t0.gain)
       step(g);
     if (++s0.pos == s0.size)
       s0.pos = 0;
 
     // Early reflections of stages 1 and 2.
-    std::int32_t erL = 0, erR = 0;
+    std::int64_t erL = 0, erR = 0;
     int t = 1;
     for (int st = 1; st <= 2; ++st) {
       rev_stage &sg = r->stage[st];
-      sg.filt[0].lp += mul27(sg.filt[0].lpcoef, sub32(m, sg.filt[0].lp));
-      sg.filt[1].lp += mul27(sg.filt[1].lpcoef, sub32(s, sg.filt[1].lp));
-      m = sg.filt[0].lp;
-      s = sg.filt[1].lp;
+      m = sg.filt[0].lp = lp_step(sg.filt[0].lp, sg.filt[0].lpcoef, m);
+      s = sg.filt[1].lp = lp_step(sg.filt[1].lp, sg.filt[1].lpcoef, s);
       sg.buf[0][sg.pos] = m;
       sg.buf[1][sg.pos] = s;
       const int count = st == 1 ? n1 : n2;
@@ -262,36 +271,46 @@ void rev_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int 
     r->xfade.cur += r->xfade.inc;
     const std::int32_t K2 = r->xfade.cur;
 
-    // Feedback lines: all reads before any write.
-    std::int32_t sumA = 0, sumB = 0;
+    // Feedback lines: all reads before any write.  The loop gain rounds
+    // toward zero, so a silent loop dies out instead of circling.
+    std::int64_t sumA = 0, sumB = 0;
     for (int k = 0; k < 16; ++k) {
       rev_line &l = r->line[k];
       std::int32_t y[2];
       for (int c = 0; c < 2; ++c) {
-        std::int32_t x = xread(l.buf[c], l.size[c], l.pos[c], l.dly[c], K2);
-        l.filt[c].lp += mul27(l.filt[c].lpcoef, sub32(x, l.filt[c].lp));
-        y[c] = mul27(l.gain[c].cur, l.filt[c].lp);
+        const std::int32_t x = xread(l.buf[c], l.size[c], l.pos[c], l.dly[c], K2);
+        l.filt[c].lp = lp_step(l.filt[c].lp, l.filt[c].lpcoef, x);
+        y[c] = q32_mulz(l.gain[c].cur, l.filt[c].lp, 27);
       }
       l.out[0] = k < 8 ? y[0] : y[1];
       l.out[1] = k < 8 ? y[1] : y[0];
       sumA += l.out[0];
       sumB += l.out[1];
     }
-    for (int j = 0; j < 16; ++j) {
-      std::int32_t fb0 = L, fb1 = R;
-      const unsigned signs = REV_SIGNS[j];
-      for (int k = 0; k < 16; ++k) {
-        if (signs >> k & 1) {
-          fb0 += r->line[k].out[0];
-          fb1 += r->line[k].out[1];
-        } else {
-          fb0 -= r->line[k].out[0];
-          fb1 -= r->line[k].out[1];
+    // Row j of the sign matrix is row m = 15 - j of the Walsh-Hadamard
+    // matrix W[m][k] = (-1)^popcount(m & k), negated or not (a test checks
+    // the table for this form), so the 16 sums of each channel are one fast
+    // transform of the outputs, each with the sign of its row's first entry.
+    std::int64_t v0[16], v1[16];
+    for (int k = 0; k < 16; ++k) {
+      v0[k] = r->line[k].out[0];
+      v1[k] = r->line[k].out[1];
+    }
+    for (int h = 1; h < 16; h <<= 1)
+      for (int i = 0; i < 16; i += 2 * h)
+        for (int k = i; k < i + h; ++k) {
+          const std::int64_t a0 = v0[k], b0 = v0[k + h], a1 = v1[k], b1 = v1[k + h];
+          v0[k] = a0 + b0;
+          v0[k + h] = a0 - b0;
+          v1[k] = a1 + b1;
+          v1[k + h] = a1 - b1;
         }
-      }
+    for (int j = 0; j < 16; ++j) {
+      const int m = 15 - j;
+      const bool plus = REV_SIGNS[j] & 1;
       rev_line &l = r->line[j];
-      l.buf[0][l.pos[0]] = fb0;
-      l.buf[1][l.pos[1]] = fb1;
+      l.buf[0][l.pos[0]] = q32_sat(plus ? L + v0[m] : L - v0[m]);
+      l.buf[1][l.pos[1]] = q32_sat(plus ? R + v1[m] : R - v1[m]);
       if (++l.pos[0] == l.size[0])
         l.pos[0] = 0;
       if (++l.pos[1] == l.size[1])
@@ -301,14 +320,18 @@ void rev_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int 
     }
 
     // Wet signal, lo-cut, output.
-    const std::int32_t wL = mul27(r->late[0].cur, sumA) + mul27(dirL, r->direct.cur) + erL;
-    const std::int32_t wR = mul27(r->late[1].cur, sumB) + mul27(dirR, r->direct.cur) + erR;
-    r->lc_state[0] = r->lc_state[0] + mul27(r->lc_coef, sub32(L, r->lc_state[0])) - r->lc_prev[0] + wL;
+    const std::int32_t wL =
+        q32_sat(mul27(r->late[0].cur, q32_sat(sumA)) + mul27(dirL, r->direct.cur) + q32_sat(erL));
+    const std::int32_t wR =
+        q32_sat(mul27(r->late[1].cur, q32_sat(sumB)) + mul27(dirR, r->direct.cur) + q32_sat(erR));
+    r->lc_state[0] =
+        q32_sat(std::int64_t{lp_step(r->lc_state[0], r->lc_coef, L)} - r->lc_prev[0] + wL);
     r->lc_prev[0] = wL;
-    r->lc_state[1] = r->lc_state[1] + mul27(r->lc_coef, sub32(R, r->lc_state[1])) - r->lc_prev[1] + wR;
+    r->lc_state[1] =
+        q32_sat(std::int64_t{lp_step(r->lc_state[1], r->lc_coef, R)} - r->lc_prev[1] + wR);
     r->lc_prev[1] = wR;
-    outl[f] = mul27(r->out_gain.cur, r->lc_state[0]) + mul27(r->byp_gain.cur, L);
-    outr[f] = mul27(r->byp_gain.cur, R) + mul27(r->out_gain.cur, r->lc_state[1]);
+    outl[f] = q32_sat(mul27(r->out_gain.cur, r->lc_state[0]) + mul27(r->byp_gain.cur, L));
+    outr[f] = q32_sat(mul27(r->byp_gain.cur, R) + mul27(r->out_gain.cur, r->lc_state[1]));
     for (rev_ramp *p : {&r->out_gain, &r->byp_gain, &r->late[0], &r->late[1], &r->direct})
       step(*p);
     --r->seg;

@@ -220,6 +220,10 @@ void rev_update(rev_inst *r) {
   }
   if (d & REV_DIRTY_DIRECT)
     r->direct.req = rev_levels(r).dir;
+  if (d & REV_DIRTY_OUT) {
+    r->lc_coef = REV_LOCUT[r->lo_cut][r->rateidx].coef;
+    rev_setout(r);
+  }
   if (d & REV_DIRTY_RESET)
     rev_reset(r);
   r->dirty = 0;

@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 #include "saturator/sat_tables.h"
+#include "utils/fixed.h"
 
 const char *const SAT_SHAPE_NAMES[15] = {
     "poly",    "atan",   "tanh",    "soft_30", "med_30", "hard_30", "soft_42", "med_42",
@@ -29,6 +30,9 @@ const orka_ctlinfo CTLS[5] = {
 };
 
 inline std::int32_t lo32(std::int64_t v) { return static_cast<std::int32_t>(v); }
+// A 64-bit value in units of 2^-27 of a sample as a sample, saturated: a
+// high-pass output or an oversampled value may lie beyond the 32-bit range.
+inline std::int32_t sample_of(std::int64_t v) { return q32_sat(v >> 27); }
 
 void sat_info(orka_info *out) { *out = INFO; }
 
@@ -43,7 +47,7 @@ void sat_selinfo(int, int val, char text[ORKA_TEXTLEN]) {
 }
 
 // Set-up thread.  The record comes from the system allocator, cleared, and
-// with the first curve selected so that it is safe to run at once.
+// with the first curve selected; run does nothing until the first start.
 void *sat_new(const orka_hostcb *cb, void *arg) {
   auto *s = static_cast<sat_inst *>(std::calloc(1, sizeof(sat_inst)));
   if (!s)
@@ -69,6 +73,7 @@ void sat_reset(void *inst) {
 int sat_start(void *inst, int rateidx, int) {
   auto *s = static_cast<sat_inst *>(inst);
   s->rateidx = rateidx < 0 ? 0 : (rateidx >= ORKA_NRATES ? ORKA_NRATES - 1 : rateidx);
+  s->started = 1;
   sat_reset(inst);
   return 1;
 }
@@ -77,7 +82,7 @@ void sat_stop(void *) {}
 
 // One-pole low-pass: state += (1 - pole) (x - state), with coef = pole - 1.
 inline std::int64_t lowpass(std::int64_t state, std::int32_t x, std::int32_t coef) {
-  return state - (static_cast<std::int64_t>(x) - lo32(state >> 27)) * coef;
+  return state - (static_cast<std::int64_t>(x) - sample_of(state)) * coef;
 }
 
 // The curve at an oversampled value v (Q27), as sample x 2^27.
@@ -100,6 +105,8 @@ inline std::int64_t shape_value(const std::int32_t *S, std::int32_t v) {
 
 void sat_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int n) {
   auto *s = static_cast<sat_inst *>(inst);
+  if (!s->started)
+    return;
   const std::int32_t *x = in[0];
   std::int32_t *y = out[0];
   const std::int32_t *h = SAT_FIR;
@@ -114,12 +121,12 @@ void sat_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int 
 
   for (int i = 0; i < n; ++i) {
     // Input high-pass and low-pass.
-    hp = hp + static_cast<std::int64_t>(lo32(hp >> 27)) * hpc +
+    hp = hp + static_cast<std::int64_t>(sample_of(hp)) * hpc +
          (static_cast<std::int64_t>(x[i]) - hprev) * ONE;
     hprev = x[i];
-    lp = lowpass(lp, lo32(hp >> 27), lpc);
+    lp = lowpass(lp, sample_of(hp), lpc);
     ++hpos;
-    hist[hpos & 15] = lo32(lp >> 27);
+    hist[hpos & 15] = sample_of(lp);
 
     // Interpolation by 8, scattered into the ring.
     for (int k = 0; k < 8; ++k)
@@ -139,10 +146,12 @@ void sat_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int 
     // Shaping of the eight finished slots.
     for (int j = 0; j < 8; ++j) {
       std::int64_t &slot = ring[(P + j) & 255];
-      slot = shape_value(S, lo32(slot >> 27));
+      slot = shape_value(S, sample_of(slot));
     }
 
-    // Decimation, centred on slot P - 56 (tap 0 is zero and skipped).
+    // Decimation, centred on slot P - 56 (tap 0 is zero and skipped).  The
+    // shaped slots hold curve values of about 1.0 at most, so their 32-bit
+    // parts cannot wrap.
     std::int64_t sum = static_cast<std::int64_t>(h[64]) * lo32(ring[(P - 56) & 255] >> 27);
     for (int m = 1; m < 64; ++m)
       sum += static_cast<std::int64_t>(h[m]) *
@@ -151,7 +160,7 @@ void sat_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int 
 
     // Output low-pass and level.
     post = lowpass(post, z, postc);
-    y[i] += lo32((level * lo32(post >> 27)) >> 27);
+    y[i] = q32_adds(y[i], (level * sample_of(post)) >> 27);
   }
 
   s->prehp.state = hp;

@@ -16,6 +16,7 @@ struct sat_inst {
   orka_hostcb hostcb;
   void *hostarg;
   int rateidx;
+  int started;              // 1 from the first start on: run does nothing before
   int hpos;                 // input sample counter; history slot hpos & 15
   int rpos;                 // ring position, +8 per input sample, used mod 256
   std::int32_t hist[16];    // last 16 filtered input samples, Q27

@@ -39,3 +39,15 @@ constexpr std::int32_t q32_subw(std::int32_t a, std::int32_t b) {
 constexpr std::int32_t q32_mul(std::int32_t a, std::int32_t b, int shift) {
   return q32_sat((std::int64_t{a} * b) >> shift);
 }
+
+// v / 2^shift rounded toward zero, saturated to 32 bits.  A value that
+// decays through such steps shrinks in magnitude every time and so reaches
+// exactly 0, where rounding toward minus infinity would leave it at -1.
+constexpr std::int32_t q32_shz(std::int64_t v, int shift) {
+  return q32_sat((v + (v < 0 ? (std::int64_t{1} << shift) - 1 : 0)) >> shift);
+}
+// (a * b) / 2^shift with the product in 64 bits, rounded toward zero and
+// saturated to 32 bits.
+constexpr std::int32_t q32_mulz(std::int32_t a, std::int32_t b, int shift) {
+  return q32_shz(std::int64_t{a} * b, shift);
+}
