@@ -99,6 +99,16 @@ TEST(ConfLex, LinesAndStrings) {
   EXPECT_EQ(c.toks[4], "ID:b");
 }
 
+TEST(ConfLex, NulIsNeverText) {
+  using namespace std::string_literals;
+  // A NUL must not end a string early (the rest of it would be lost) nor
+  // become part of it: it is refused wherever it stands but in a comment.
+  EXPECT_EQ(lex("\"kit/a.raw\0.wav\" x\ny"s), "ERR:character doesn't start any token NL ID:y EOF");
+  EXPECT_EQ(lex("\"\0\"\n"s), "ERR:character doesn't start any token NL EOF");
+  EXPECT_EQ(lex("a\0"s), "ID:a ERR:character doesn't start any token EOF");
+  EXPECT_EQ(lex("# \0\nb"s), "NL ID:b EOF");
+}
+
 TEST(ConfLex, LengthLimitsOfStrings) {
   std::string s257(257, 's'), s258(258, 's');
   EXPECT_EQ(lex("\"" + s257 + "\""), "STR:" + s257 + " EOF");

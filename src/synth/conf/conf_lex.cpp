@@ -179,6 +179,10 @@ void conf_lex(conf_lexer *lx, int c) {
       if (c == -1) { // the input ends inside the string: the loader sees a busy lexer
         return;
       }
+      if (c == 0) { // the text would end here for every reader of it
+        fail(lx, "character doesn't start any token");
+        continue;
+      }
       if (lx->len == 257) {
         fail(lx, "string too long");
         continue;
