@@ -113,31 +113,43 @@ struct loader_case {
   const char *message; // null: the text is accepted
 };
 
+// Each text is read as it stands and with a final line feed added: both
+// load alike, whatever the last line ends in.
 const loader_case ENDINGS[] = {
     {"patch 1 {\n}", nullptr},
-    {"patch 1 {\n} # last", "bad lexer state"},
-    {"patch 1 {\n}\n12", "bad lexer state"},
-    {"patch 1 {\n}\nwav", "bad lexer state"},
+    {"patch 1 {\n} # last", nullptr},
+    {"# only a comment", nullptr},
+    {"patch 1 {\n}\nload \"a.conf\"", nullptr},
+    {"patch 1 {\n}\n12", "data\\midisyn.conf: 3: definition expected"},
+    {"patch 1 {\n}\nwav", "data\\midisyn.conf: 3: name expected after 'wav'"},
+    {"patch 1 {\nckey 7", "stack not empty"},
     {"patch 1 \"open", "bad lexer state"},
-    {"patch 1 {\n", "stack not empty"},
-    {"wav w {\nmap {\ndata \"a\"\n}\n", "stack not empty"},
+    {"patch 1 \"\\", "data\\midisyn.conf: 1: unknown escape sequence"},
+    {"patch 1 {", "stack not empty"},
+    {"wav w {\nmap {\ndata \"a\"\n}", "stack not empty"},
     {"", nullptr},
-    {"# only a comment\n\n", nullptr},
 };
 
 class ConfEnding : public ConfTest, public ::testing::WithParamInterface<loader_case> {};
 
-TEST_P(ConfEnding, EndOfFile) {
+TEST_P(ConfEnding, LastLineWithOrWithoutLineFeed) {
   const loader_case &c = GetParam();
-  conf(c.text);
   put("data/a", "");
-  if (!c.message) {
-    EXPECT_TRUE(load()) << log_text();
-    return;
+  put("data/a.conf", "patch 2 {\n}\n");
+  for (const std::string &text : {std::string(c.text), std::string(c.text) + "\n"}) {
+    conf(text);
+    const bool ok = load();
+    if (!c.message) {
+      EXPECT_TRUE(ok) << text << "\n" << log_text();
+      EXPECT_EQ(patch_table[1] != nullptr, text.find("patch 1") != std::string::npos) << text;
+      EXPECT_EQ(patch_table[2] != nullptr, text.find("load") != std::string::npos) << text;
+    } else {
+      EXPECT_FALSE(ok) << text;
+      EXPECT_TRUE(logged(c.message)) << text << "\n" << log_text();
+      expect_empty();
+    }
+    conf_teardown();
   }
-  EXPECT_FALSE(load());
-  EXPECT_TRUE(logged(c.message)) << log_text();
-  expect_empty();
 }
 
 INSTANTIATE_TEST_SUITE_P(Loader, ConfEnding, ::testing::ValuesIn(ENDINGS));

@@ -71,6 +71,12 @@ bool conf_load(conf_loader *parent, const char *name) {
   const auto *b = static_cast<const unsigned char *>(bytes);
   for (std::size_t i = 0; i < size && !ld.failed; ++i)
     conf_lex(&ld.lx, b[i]);
+  // The end of input ends the last token: a last line without its line
+  // feed reads as if it had one.
+  if (!ld.failed && size > 0 && b[size - 1] != '\n')
+    conf_lex(&ld.lx, '\n');
+  if (!ld.failed)
+    conf_lex(&ld.lx, -1);
   xfree(bytes);
 
   if (!ld.failed && ld.lx.state != conf_lexstate::idle) {

@@ -578,8 +578,7 @@ act parser::step() {
   switch (fr.state) {
   case PARSE_PROG:
     switch (kind) {
-    case TOK_NEWLINE:
-    case TOK_EOF: return act::consume;
+    case TOK_NEWLINE: return act::consume;
     case KW_LOAD: return push(PARSE_LOAD);
     case KW_WAV: return push(PARSE_WAV);
     case KW_PATCH: return push(PARSE_PATCH);
@@ -618,7 +617,7 @@ act parser::step() {
 
 void conf_parse(void *ctx, int kind, const conf_tokval *val) {
   auto *ld = static_cast<conf_loader *>(ctx);
-  if (ld->failed)
+  if (ld->failed || kind == TOK_EOF) // the loader checks what is left open
     return;
   if (kind == TOK_ERR) {
     fail(ld, val->text);
