@@ -1,6 +1,10 @@
 // The patch and map model: defaults, parameter adjustments, dependency
 // capacity, map ordering and lookups.
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "saturator/sat.h"
 #include "synth/conf/conf.h"
@@ -92,6 +96,61 @@ TEST_F(Model, DrumKeyDefaultsAndReplacement) {
   EXPECT_EQ(drumkey_table[36], k2);
   EXPECT_EQ(k2->ckey, -1);
   EXPECT_EQ(patch_table[36], nullptr);
+}
+
+struct names_case {
+  const char *what;
+  // Patches in the order they are defined: program, name (null: default).
+  std::vector<std::pair<int, const char *>> defs;
+  // Expected names afterwards, by program.
+  std::vector<std::pair<int, std::string>> want;
+  int renamed;
+};
+
+const std::string N46(46, 'n');
+
+const names_case NAMES[] = {
+    {"distinct names stay", {{5, "A"}, {9, "B"}, {7, nullptr}}, {{5, "A"}, {9, "B"}, {7, "p007"}}, 0},
+    {"a later duplicate gets its program", {{9, "Piano"}, {5, "Piano"}},
+     {{9, "Piano"}, {5, "Piano 5"}}, 1},
+    {"three alike", {{1, "X"}, {2, "X"}, {3, "X"}}, {{1, "X"}, {2, "X 2"}, {3, "X 3"}}, 2},
+    {"a default name taken by hand", {{7, nullptr}, {8, "p007"}}, {{7, "p007"}, {8, "p007 8"}}, 1},
+    {"the new name is taken too", {{3, "A 9"}, {5, "A"}, {9, "A"}},
+     {{3, "A 9"}, {5, "A"}, {9, "A 9-2"}}, 1},
+    {"the drum kit's entry is taken", {{4, "Percussions"}}, {{4, "Percussions 4"}}, 1},
+    {"a long name is cut to make room", {{1, N46.c_str()}, {100, N46.c_str()}},
+     {{1, N46}, {100, std::string(42, 'n') + " 100"}}, 1},
+    {"a replaced patch no longer counts", {{5, "A"}, {6, "A"}, {5, "B"}}, {{5, "B"}, {6, "A"}}, 0},
+};
+
+class UniqueNames : public Model, public ::testing::WithParamInterface<names_case> {};
+
+TEST_P(UniqueNames, LaterDuplicatesRenamed) {
+  const names_case &c = GetParam();
+  for (const auto &[prog, name] : c.defs) {
+    patch *p = patch_new(prog);
+    if (name)
+      std::snprintf(p->name, sizeof p->name, "%s", name);
+  }
+  drumkey_new(36); // drum keys take part in nothing: their names are no selector values
+  std::snprintf(drumkey_table[36]->name, sizeof drumkey_table[36]->name, "A");
+  EXPECT_EQ(patch_unique_names(), c.renamed) << c.what;
+  for (const auto &[prog, name] : c.want)
+    EXPECT_EQ(patch_table[prog]->name, name) << c.what;
+  EXPECT_STREQ(drumkey_table[36]->name, "A");
+}
+
+INSTANTIATE_TEST_SUITE_P(Patches, UniqueNames, ::testing::ValuesIn(NAMES));
+
+TEST_F(Model, CutNamesKeepWholeCharacters) {
+  // Room for 43 bytes before " 12" ends inside the two-byte character.
+  const std::string name = std::string(42, 'a') + "\xc3\xa9" + "b";
+  patch_new(1);
+  patch_new(12);
+  std::snprintf(patch_table[1]->name, sizeof patch_table[1]->name, "%s", name.c_str());
+  std::snprintf(patch_table[12]->name, sizeof patch_table[12]->name, "%s", name.c_str());
+  EXPECT_EQ(patch_unique_names(), 1);
+  EXPECT_EQ(std::string(patch_table[12]->name), std::string(42, 'a') + " 12");
 }
 
 TEST_F(Model, SetparAdjustments) {

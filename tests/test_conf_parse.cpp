@@ -46,6 +46,11 @@ const bad_case BAD[] = {
     {"patch 1\n{\n}\n", 1, "'{' expected"},
     {"patch 1 \"12345678901234567890123456789012345678901234567\" {\n", 1,
      "patch name too long"},
+    // A name is one line of a saved state: no line feed, no control byte.
+    {"patch 1 \"Organ\n\" {\n", 1, "control character in patch name"},
+    {"\npatch 1 \"a\tb\" {\n", 2, "control character in patch name"},
+    {"drumkey 1 \"a\x1f\" {\n", 1, "control character in patch name"},
+    {"patch 1 \"x\" \"\x7f\" {\n", 1, "control character in patch name"},
     {"patch 1 {\nwav w\n", 2, "'}' expected"},
     // A value is checked by its parent on the token after its line.
     {"patch 1 {\ntempo 19\n}\n", 3, "tempo out of range"},
@@ -230,6 +235,16 @@ TEST_F(ConfTest, PatchNamesNumbersAndReplacement) {
   EXPECT_EQ(patch_table[36], nullptr);
   EXPECT_EQ(std::string(patch_table[8]->name).size(), 46u);
   EXPECT_EQ(patch_table[9]->ckey, -1); // the second block starts from defaults
+}
+
+TEST_F(ConfTest, DuplicatePatchNamesAreMadeUnique) {
+  conf("patch 20 \"Strings\" {\n}\npatch 3 \"Strings\" {\n}\n"
+       "drumkey 38 \"Strings\" {\n}\n");
+  ASSERT_TRUE(load(1)) << log_text();
+  EXPECT_STREQ(patch_table[20]->name, "Strings");
+  EXPECT_STREQ(patch_table[3]->name, "Strings 3");
+  EXPECT_STREQ(drumkey_table[38]->name, "Strings");
+  EXPECT_TRUE(logged("patch 3: name \"Strings\" already taken, renamed \"Strings 3\"")) << log_text();
 }
 
 TEST_F(ConfTest, MapValuesAndRanges) {

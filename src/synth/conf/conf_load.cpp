@@ -111,6 +111,7 @@ bool conf_setup() {
   std::snprintf(path, sizeof path, "data%c%s", '\\', "midisyn.conf");
   bool ok = conf_load(nullptr, path);
   if (ok) {
+    patch_unique_names();
     log_printf(2, "loading waves...");
     for (wave *w = wave_list; w && ok; w = w->next)
       ok = wave_load(w);

@@ -249,8 +249,11 @@ act parser::step_patch() {
   case PARSE_PATCH_1:
     if (kind != TOK_STRING)
       return again(PARSE_PATCH_2);
-    if (std::strlen(val->text) > 46)
+    if (std::strlen(val->text) > PATCH_NAMELEN)
       return err("patch name too long");
+    for (const char *t = val->text; *t; ++t)
+      if (static_cast<unsigned char>(*t) < 0x20 || *t == 0x7F)
+        return err("control character in patch name");
     std::memset(pat(0)->name, 0, sizeof pat(0)->name);
     std::strcpy(pat(0)->name, val->text);
     return act::consume;

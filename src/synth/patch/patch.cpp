@@ -2,17 +2,21 @@
 // the effect settings a patch carries.
 #include "synth/patch/patch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "saturator/sat.h"
 #include "utils/alloc.h"
+#include "utils/log.h"
 
 patch *patch_table[PATCH_MAX] = {};
 patch *drumkey_table[PATCH_MAX] = {};
 int fx_nctls = 0;
 
 namespace {
+
+unsigned g_defined = 0; // patches and drum keys made so far: their order
 
 // Default values of one parameter's 16 slots.
 struct par_defaults {
@@ -78,12 +82,77 @@ patch *make(patch **table, int number, bool drum) {
   p->tempo = 500000;
   p->ckey = -1;
   p->effect = -1;
+  p->order = ++g_defined;
   std::snprintf(p->name, sizeof p->name, drum ? "k%03u" : "p%03u", static_cast<unsigned>(number));
   table[number] = p;
   return p;
 }
 
+// True when another patch than self, or the drum kit's entry, has the name.
+bool name_taken(const char *name, const patch *self) {
+  if (std::strcmp(name, PATCH_KIT_NAME) == 0)
+    return true;
+  for (const patch *q : patch_table)
+    if (q && q != self && std::strcmp(q->name, name) == 0)
+      return true;
+  return false;
+}
+
+// True when a patch defined before p, or the drum kit's entry, has its name.
+bool name_used_before(const patch *p) {
+  if (std::strcmp(p->name, PATCH_KIT_NAME) == 0)
+    return true;
+  for (const patch *q : patch_table)
+    if (q && q->order < p->order && std::strcmp(q->name, p->name) == 0)
+      return true;
+  return false;
+}
+
+// The name with suffix appended, cut before it at a character boundary so
+// that the whole fits the name field.
+void with_suffix(char out[ORKA_TEXTLEN], const char *name, const char *suffix) {
+  const std::size_t room = PATCH_NAMELEN - std::strlen(suffix);
+  std::size_t n = std::strlen(name);
+  if (n > room) {
+    n = room;
+    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80)
+      --n; // name[n] continues a character: cut before its start
+  }
+  std::snprintf(out, ORKA_TEXTLEN, "%.*s%s", static_cast<int>(n), name, suffix);
+}
+
 } // namespace
+
+int patch_unique_names() {
+  // Programs in the order their patches were defined.
+  int progs[PATCH_MAX], n = 0;
+  for (int i = 0; i < PATCH_MAX; ++i)
+    if (patch_table[i])
+      progs[n++] = i;
+  std::sort(progs, progs + n,
+            [](int a, int b) { return patch_table[a]->order < patch_table[b]->order; });
+  int renamed = 0;
+  for (int k = 0; k < n; ++k) {
+    patch *p = patch_table[progs[k]];
+    if (!name_used_before(p))
+      continue;
+    char name[ORKA_TEXTLEN];
+    for (int again = 1;; ++again) {
+      char suffix[24];
+      if (again == 1)
+        std::snprintf(suffix, sizeof suffix, " %d", progs[k]);
+      else
+        std::snprintf(suffix, sizeof suffix, " %d-%d", progs[k], again);
+      with_suffix(name, p->name, suffix);
+      if (!name_taken(name, p))
+        break;
+    }
+    log_printf(1, "patch %d: name \"%s\" already taken, renamed \"%s\"", progs[k], p->name, name);
+    std::memcpy(p->name, name, sizeof p->name);
+    ++renamed;
+  }
+  return renamed;
+}
 
 patch *patch_new(int program) { return make(patch_table, program, false); }
 patch *drumkey_new(int key) { return make(drumkey_table, key, true); }

@@ -50,13 +50,16 @@ struct layer {
   layer_dep deps[LAYER_DEPS];
 };
 
+constexpr int PATCH_NAMELEN = 46; // longest patch or drum-key name, in bytes
+
 struct patch {
-  char name[ORKA_TEXTLEN]; // at most 46 characters
+  char name[ORKA_TEXTLEN]; // at most PATCH_NAMELEN bytes, no control character
   layer layers[PATCH_LAYERS];
   int tempo;               // microseconds per beat
   int ckey;                // key released when this patch starts a note; -1 none
   int effect;              // -1 none, 0 the saturator
   std::int32_t *fxctl;     // fx_nctls values, in the same block as the record
+  unsigned order;          // rises with every patch or drum key made
 };
 
 extern patch *patch_table[PATCH_MAX];
@@ -86,3 +89,12 @@ int fx_selbyname(const orka_module *mod, int ctl, const char *name);
 void layer_setpar(layer *l, int slot, std::int32_t value);
 // Sets how much a source moves a slot; false when all entries are in use.
 bool layer_setdep(layer *l, int source, int slot, std::int32_t amount);
+
+// The patch selector's last value text, after the patches: the drum kit.
+constexpr const char PATCH_KIT_NAME[] = "Percussions";
+// Makes every patch's name unique among the patches and the drum kit's
+// entry, so that each name selects its own patch when a saved state is
+// read back: a patch defined later than another of the same name gets its
+// program number appended (cut to fit, " N-2" and so on if that is taken
+// too), with a level-1 message.  Returns the number of patches renamed.
+int patch_unique_names();
