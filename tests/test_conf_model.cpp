@@ -2,6 +2,7 @@
 // capacity, map ordering and lookups.
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -288,6 +289,104 @@ TEST_P(AddMap, OrderAndRefusal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranges, AddMap, ::testing::ValuesIn(ADDMAP));
+
+// The ordering rules applied by walking the whole list, as a reference for
+// wave_addmap, which skips the walk when a map sorts after all others.
+int ref_compare(int rlo, int rhi, int mlo, int mhi) {
+  if (rhi < mlo)
+    return 1; // m above r
+  if (rlo > mhi)
+    return -1; // m below r
+  return rlo == mlo || rhi == mhi ? 0 : 2;
+}
+
+bool ref_insert(std::vector<rng> &list, const rng &m) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const rng &r = list[i];
+    int o = ref_compare(r.keylo, r.keyhi, m.keylo, m.keyhi);
+    if (o == 0)
+      o = ref_compare(r.vello, r.velhi, m.vello, m.velhi);
+    if (o == 0)
+      o = ref_compare(r.rndlo, r.rndhi, m.rndlo, m.rndhi);
+    if (o == -1) {
+      list.insert(list.begin() + static_cast<std::ptrdiff_t>(i), m);
+      return true;
+    }
+    if (o != 1)
+      return false;
+  }
+  list.push_back(m);
+  return true;
+}
+
+TEST_F(Model, AddMapMatchesTheFullWalk) {
+  // Each range from the one before: the same, sharing a bound, touching or
+  // just after it (the shortcut's case), or anywhere, inverted included, so
+  // that shared bounds and clashes are common.
+  std::uint32_t seed = 99;
+  auto next = [&](int n) {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<int>((seed >> 8) % static_cast<unsigned>(n));
+  };
+  auto range = [&](int plo, int phi, int *lo, int *hi) {
+    switch (next(5)) {
+    case 0: *lo = plo; *hi = phi; break;
+    case 1: *lo = plo; *hi = plo + next(4); break;
+    case 2: *hi = phi; *lo = phi - next(4); break;
+    case 3: *lo = phi + next(3); *hi = *lo + next(3); break;
+    default: *lo = next(12); *hi = next(12); break;
+    }
+  };
+  for (int trial = 0; trial < 3000; ++trial) {
+    wave *w = wave_new("w");
+    std::vector<rng> want;
+    rng r{0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 30; ++i) {
+      range(r.keylo, r.keyhi, &r.keylo, &r.keyhi);
+      range(r.vello, r.velhi, &r.vello, &r.velhi);
+      range(r.rndlo, r.rndhi, &r.rndlo, &r.rndhi);
+      map *m = make_map(r);
+      const bool ok = ref_insert(want, r);
+      ASSERT_EQ(wave_addmap(w, m), ok) << "trial " << trial << " map " << i;
+      if (!ok)
+        map_delete(m);
+    }
+    std::size_t i = 0;
+    for (const map *m = w->maps; m; m = m->right, ++i) {
+      ASSERT_LT(i, want.size());
+      const rng &x = want[i];
+      ASSERT_TRUE(m->keylo == x.keylo && m->keyhi == x.keyhi && m->vello == x.vello &&
+                  m->velhi == x.velhi && m->rndlo == x.rndlo && m->rndhi == x.rndhi)
+          << "trial " << trial << " position " << i;
+    }
+    EXPECT_EQ(i, want.size());
+    wave_free_all();
+  }
+}
+
+void *free_all_waves(void *) {
+  wave_free_all();
+  return nullptr;
+}
+
+TEST_F(Model, LongMapListsAreFreedWithoutDeepRecursion) {
+  // A definition in error is freed while its maps are still a list: one
+  // call level per map would overflow the stack of a host's thread.
+  wave *w = wave_new("long");
+  map **link = &w->maps;
+  for (int i = 0; i < (1 << 16); ++i) {
+    *link = map_new();
+    link = &(*link)->right;
+  }
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, 256 * 1024), 0);
+  pthread_t t;
+  ASSERT_EQ(pthread_create(&t, &attr, free_all_waves, nullptr), 0);
+  ASSERT_EQ(pthread_join(t, nullptr), 0);
+  pthread_attr_destroy(&attr);
+  EXPECT_EQ(wave_list, nullptr);
+}
 
 TEST_F(Model, InsertsInTheMiddle) {
   wave *w = wave_new("w");

@@ -393,6 +393,45 @@ TEST_F(ConfTest, SixteenFilesDeepIsAllowed) {
   EXPECT_NE(patch_table[4], nullptr);
 }
 
+TEST_F(ConfTest, FanOutOfLoadsIsLimited) {
+  // Each file loads the next one twice: 4095 files within 12 levels, unless
+  // the count of files stops it.
+  conf("load \"f1\"\nload \"f1\"\n");
+  for (int i = 1; i < 11; ++i)
+    put("data/f" + std::to_string(i),
+        "load \"f" + std::to_string(i + 1) + "\"\nload \"f" + std::to_string(i + 1) + "\"\n");
+  put("data/f11", "patch 1 {\n}\n");
+  EXPECT_FALSE(load(1));
+  int loading = 0;
+  for (const std::string &l : lines_)
+    loading += l.rfind("loading ", 0) == 0;
+  EXPECT_EQ(loading, CONF_MAXFILES);
+  EXPECT_TRUE(logged("data\\f11: too many files")) << log_text();
+  EXPECT_TRUE(logged(CONF_DISCARDED));
+  expect_empty();
+}
+
+TEST_F(ConfTest, FileCountLimitCountsEveryFileTried) {
+  put("data/empty", "");
+  for (const char *name : {"empty", "missing"}) {
+    std::string text;
+    for (int i = 1; i < CONF_MAXFILES; ++i)
+      text += std::string("load \"") + name + "\"\n";
+    conf(text + "patch 1 {\n}\n");
+    EXPECT_TRUE(load(1)) << name; // the top-level file and 1023 more
+    EXPECT_NE(patch_table[1], nullptr);
+    conf_teardown();
+    conf(text + "load \"" + name + "\"\npatch 1 {\n}\n");
+    EXPECT_FALSE(load(1)) << name;
+    EXPECT_TRUE(logged(std::string("data\\") + name + ": too many files")) << name;
+    expect_empty();
+    // A later set-up counts afresh.
+    conf("patch 2 {\n}\n");
+    EXPECT_TRUE(load(1));
+    conf_teardown();
+  }
+}
+
 TEST_F(ConfTest, PathTooLong) {
   const std::string name(250, 'n'); // 5 for "data\\", 1 more: above 255
   conf("load \"" + name + "\"\n");

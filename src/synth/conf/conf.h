@@ -35,6 +35,7 @@ static_assert(PARSE_NSTATES == 77);
 constexpr int CONF_STACK = 64;    // parse frames per file
 constexpr int CONF_PATHLEN = 255; // longest definition file path
 constexpr int CONF_DEPTH = 16;    // most files open at once through "load"
+constexpr int CONF_MAXFILES = 1024; // most definition files one set-up tries to read
 
 // What a frame owns and must release if reading stops early.
 enum class conf_own : std::uint8_t { none, text, map };
@@ -61,6 +62,8 @@ struct conf_loader {
   conf_frame stack[CONF_STACK];
   int top;                     // index of the top frame
   bool failed;                 // an error was reported; stop reading
+  int nfiles;                  // top-level file: files this set-up has tried
+  int *files;                  // the top-level file's count
 };
 
 // Reads one definition file: the top-level one (parent null) or one named

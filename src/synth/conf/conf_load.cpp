@@ -59,6 +59,12 @@ bool conf_load(conf_loader *parent, const char *name) {
     log_printf(1, "%s: load nested too deep", ld.path);
     return false;
   }
+  // Every file tried counts, read or not: "load" lines may fan out.
+  ld.files = parent ? parent->files : &ld.nfiles;
+  if (++*ld.files > CONF_MAXFILES) {
+    log_printf(1, "%s: too many files", ld.path);
+    return false;
+  }
   log_printf(1, "loading %s", ld.path);
   std::size_t size = 0;
   void *bytes = appdata_loadres("Glimra", "Synth", ld.path, &size);

@@ -2,6 +2,7 @@
 // range ordering that keeps lookups unambiguous, and the tree lookup.
 #include "synth/wave/wave.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "utils/alloc.h"
@@ -9,15 +10,17 @@
 wave *wave_list = nullptr;
 wave *wave_table[WAVE_MAX] = {};
 
+namespace {
+wave *g_last = nullptr; // the list's last wave whenever the list is not empty
+} // namespace
+
 wave *wave_new(const char *name) {
   auto *w = static_cast<wave *>(xmalloc(sizeof(wave), XTAG));
-  w->next = nullptr;
-  w->maps = nullptr;
+  std::memset(w, 0, sizeof *w);
   w->name = xstrdup(name, XTAG);
-  wave **tail = &wave_list;
-  while (*tail)
-    tail = &(*tail)->next;
-  *tail = w;
+  w->before_keyhi = -1;
+  (wave_list ? g_last->next : wave_list) = w;
+  g_last = w;
   return w;
 }
 
@@ -78,9 +81,52 @@ order place(const map *r, const map *m) {
   return o == order::shared ? order::clash : o;
 }
 
+bool same(int alo, int ahi, int blo, int bhi) { return alo == blo && ahi == bhi; }
+
+// True when m sorts after every map of the list, as far as the bounds kept
+// for the trailing runs can tell (false: walk the list).
+bool after_all(const wave *w, const map *m) {
+  const map *l = w->last;
+  if (m->keylo > std::max(w->before_keyhi, l->keyhi))
+    return true;
+  if (!same(m->keylo, m->keyhi, l->keylo, l->keyhi) || m->keylo <= w->before_keyhi)
+    return false;
+  // Every map of the key run shares m's key range: velocity decides.
+  if (m->vello > std::max(w->before_velhi, l->velhi))
+    return true;
+  return same(m->vello, m->velhi, l->vello, l->velhi) && m->vello > w->before_velhi &&
+         m->rndlo > w->run_rndhi;
+}
+
+// Takes m, now the list's last map, into the trailing runs' bounds.
+void note_last(wave *w, map *m) {
+  const map *l = w->last;
+  if (!l || !same(m->keylo, m->keyhi, l->keylo, l->keyhi)) {
+    if (l)
+      w->before_keyhi = std::max(w->before_keyhi, l->keyhi);
+    w->keyrun = m;
+    w->before_velhi = -1;
+    w->run_rndhi = m->rndhi;
+  } else if (!same(m->vello, m->velhi, l->vello, l->velhi)) {
+    w->before_velhi = std::max(w->before_velhi, l->velhi);
+    w->run_rndhi = m->rndhi;
+  } else {
+    w->run_rndhi = std::max(w->run_rndhi, m->rndhi);
+  }
+  w->last = m;
+}
+
 } // namespace
 
 bool wave_addmap(wave *w, map *m) {
+  if (w->last && after_all(w, m)) {
+    m->right = nullptr;
+    w->last->right = m;
+    note_last(w, m);
+    return true;
+  }
+  // The walk; in_prefix stays true while m would go before the key run.
+  bool in_prefix = true;
   map **link = &w->maps;
   for (map *r; (r = *link) != nullptr; link = &r->right) {
     const order o = place(r, m);
@@ -88,9 +134,20 @@ bool wave_addmap(wave *w, map *m) {
       break;
     if (o == order::clash)
       return false;
+    if (r == w->keyrun)
+      in_prefix = false;
   }
   m->right = *link;
   *link = m;
+  if (in_prefix && w->last) {
+    w->before_keyhi = std::max(w->before_keyhi, m->keyhi);
+  } else {
+    // m joined the key run or ends the list: take the run's bounds again.
+    map *from = w->last ? w->keyrun : m;
+    w->last = nullptr;
+    for (map *r = from; r; r = r->right)
+      note_last(w, r);
+  }
   return true;
 }
 

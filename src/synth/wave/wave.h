@@ -31,6 +31,15 @@ struct wave {
   wave *next;
   map *maps; // sorted list while reading, tree root after wave_load
   char *name;
+  // While the definition is read: bounds that let a map sorting after all
+  // others be appended without a walk.  The key run is the trailing maps
+  // with the last map's key range, the velocity run the trailing maps of it
+  // with the last map's velocity range.
+  map *last;        // last map of the list
+  map *keyrun;      // first map of the key run
+  int before_keyhi; // no map before the key run has a higher key high
+  int before_velhi; // no map of the key run before the velocity run has a higher velocity high
+  int run_rndhi;    // no map of the velocity run has a higher random high
 };
 
 // All waves in definition order, and the table that layers index (filled

@@ -59,12 +59,20 @@ bool load_tree(map *m) {
   return load_tree(m->left) && load_tree(m->right) && load_map(m);
 }
 
+// Frees a tree, or a list linked through right, without recursion: a left
+// child is rotated up until the map at hand has none, then the map goes.
 void free_tree(map *m) {
-  if (!m)
-    return;
-  free_tree(m->left);
-  free_tree(m->right);
-  map_delete(m);
+  while (m) {
+    if (map *l = m->left) {
+      m->left = l->right;
+      l->right = m;
+      m = l;
+    } else {
+      map *next = m->right;
+      map_delete(m);
+      m = next;
+    }
+  }
 }
 
 } // namespace
