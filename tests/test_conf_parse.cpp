@@ -10,8 +10,9 @@ constexpr std::int32_t Q = 1 << 20;
 
 struct bad_case {
   const char *text;
-  int line;
+  int line; // as logged
   const char *message;
+  int value_line = 0; // of the value at fault, when not the line logged
 };
 
 const bad_case BAD[] = {
@@ -22,12 +23,13 @@ const bad_case BAD[] = {
     {"wav {\n", 1, "name expected after 'wav'"},
     {"wav w\n{\n}\n", 1, "'{' expected"},
     {"wav w {\n pitch 3\n}\n", 2, "'}' expected"},
-    {"wav w {\n map {\n  pitch 60\n }\n}\n", 4, "'data' path expected"},
+    {"wav w {\n map {\n  pitch 60\n }\n}\n", 4, "'data' path expected", 2},
     {"wav w {\n map { }}\n", 2, "'data' path expected"},
+    {"wav w {\n map {\n  pitch 60\n }\n\n\n}\n", 4, "'data' path expected", 2},
     {"wav w {\nmap key = 64:80 { data \"a\"\n}\nmap key = 60:72 { data \"b\"\n}\n}\n", 5,
-     "incompatible map ranges"},
+     "incompatible map ranges", 4},
     {"wav w {\nmap key 60 {\n", 2, "'=' expected"},
-    {"wav w {\nmap {\ndata \"a\"\ndata \"b\"\n}\n}\n", 5, "map file already set"},
+    {"wav w {\nmap {\ndata \"a\"\ndata \"b\"\n}\n}\n", 5, "map file already set", 4},
     {"wav w {\nmap {\ndata x\n", 3, "string expected"},
     {"wav w {\nmap key = 128 {\n", 2, "not a number in 0..127 range"},
     {"wav w {\nmap key = 1:200 {\n", 2, "not a number in 0..127 range"},
@@ -53,8 +55,8 @@ const bad_case BAD[] = {
     {"patch 1 \"x\" \"\x7f\" {\n", 1, "control character in patch name"},
     {"patch 1 {\nwav w\n", 2, "'}' expected"},
     // A value is checked by its parent on the token after its line.
-    {"patch 1 {\ntempo 19\n}\n", 3, "tempo out of range"},
-    {"patch 1 {\ntempo 481\n}\n", 3, "tempo out of range"},
+    {"patch 1 {\ntempo 19\n}\n", 3, "tempo out of range", 2},
+    {"patch 1 {\ntempo 481 # fast\n\n}\n", 3, "tempo out of range", 2},
     {"patch 1 {\nfx {\n", 2, "name expected after 'fx'"},
     {"patch 1 {\nfx chorus {\n", 2, "unknown fx"},
     {"patch 1 {\nfx sat\n", 2, "'{' expected"},
@@ -62,7 +64,7 @@ const bad_case BAD[] = {
     {"patch 1 {\nfx sat {\nbogus 1\n", 3, "bad fx control name"},
     {"patch 1 {\nfx sat {\nlevel x\n", 3, "number expected"},
     {"patch 1 {\nfx sat {\nwave_shape 3\n", 3, "name expected"},
-    {"patch 1 {\nfx sat {\nwave_shape square\n}\n", 4, "bad fx selector entry"},
+    {"patch 1 {\nfx sat {\nwave_shape square\n}\n", 4, "bad fx selector entry", 3},
     {"patch 1 {\nfx sat {\nwave_shape tanh x\n", 3, "endline expected after name"},
     {"patch 1 {\nlayer {\n", 2, "name expected after 'layer'"},
     {"patch 1 {\nlayer main {\n", 2, "name expected after 'layer'"},
@@ -70,7 +72,7 @@ const bad_case BAD[] = {
     {"wav w {\n}\npatch 1 {\nlayer a {\nwav w\n}\nlayer b {\nwav w\n}\nlayer c {\nwav w\n}\n"
      "layer d {\nwav w\n}\nlayer e {\n",
      16, "too many layers"},
-    {"patch 1 {\nlayer a {\nwav nowave\n}\n", 4, "no such wave"},
+    {"patch 1 {\nlayer a {\nwav nowave\n}\n", 4, "no such wave", 3},
     {"patch 1 {\nlayer a {\nbase 1\n", 3, "'}' expected"},
     {"patch 1 {\nlayer a {\nilevel.base 1\n", 3, "parameter not implemented"},
     {"patch 1 {\nlayer a {\npitch.level 1\n", 3, "modulator not implemented"},
@@ -78,8 +80,8 @@ const bad_case BAD[] = {
     {"patch 1 {\nlayer a {\nkey cut.base 1\n", 3, "'.' expected"},
     {"patch 1 {\nlayer a {\npitch.lfotype 3\n", 3, "lfo type expected"},
     {"patch 1 {\nlayer a {\npitch.lfotype square\n", 3, "no such lfo type"},
-    {"patch 1 {\nlayer a {\npitch.lfoticks 9601\n}\n", 4, "lfo ticks out of range"},
-    {"patch 1 {\nlayer a {\npitch.lfoticks -1\n}\n", 4, "lfo ticks out of range"},
+    {"patch 1 {\nlayer a {\npitch.lfoticks 9601\n}\n", 4, "lfo ticks out of range", 3},
+    {"patch 1 {\nlayer a {\npitch.lfoticks -1\n}\n", 4, "lfo ticks out of range", 3},
     {"patch 1 {\nlayer a {\ndelay x\n", 3, "number expected"},
     {"patch 1 {\nlayer a {\nfilt notch\n", 3, "wrong filter type"},
     {"patch 1 {\nlayer a {\nrelease off\n", 3, "wrong release type"},
@@ -90,7 +92,7 @@ const bad_case BAD[] = {
     {"patch 1 {\nlayer a {\nshape 0 20\n", 3, "not a number in 0..127 range"},
     {"patch 1 {\nlayer a {\nvol.base 1 2\n", 3, "endline expected"},
     {"patch 1 {\nlayer a {\nkey.cut.base 1\nkey.res.base 1\nkey.pan.base 1\nvel.cut.base 1\n}\n",
-     7, "too many controls"},
+     7, "too many controls", 6},
     // Lexer messages arrive through the same report.
     {"patch 1 {\n$\n", 2, "character doesn't start any token"},
     {"patch 1 {\nckey 4294967296\n", 2, "overflow in decimal"},
@@ -108,6 +110,11 @@ TEST_P(ConfBad, ReportsFileLineAndMessageThenDiscards) {
       "data\\midisyn.conf: " + std::to_string(c.line) + ": " + c.message;
   EXPECT_TRUE(logged(want)) << "want: " << want << "\nlog:\n" << log_text();
   EXPECT_TRUE(logged(CONF_DISCARDED));
+  // Tools name the line of the value at fault.
+  EXPECT_STREQ(conf_first_fault.path, "data\\midisyn.conf");
+  EXPECT_EQ(conf_first_fault.line, c.line);
+  EXPECT_EQ(conf_first_fault.value_line, c.value_line ? c.value_line : c.line) << c.text;
+  EXPECT_STREQ(conf_first_fault.message, c.message);
   expect_empty();
 }
 

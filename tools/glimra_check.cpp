@@ -1,13 +1,16 @@
 // glimra-check [DIR]: reads an instrument definition the way the engine's
-// set-up does and reports the first error, or a summary of what it defines.
+// set-up does and reports the first error, or warnings and a summary of
+// what it defines.
 //
 // DIR is an installation directory (the folder holding "data"); without it
-// the installed one is read.  Exit status: 0 loaded, 1 an error, 2 usage.
+// the installed one is read.  Exit status: 0 loaded, 1 an error or no
+// definition at all, 2 usage.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "check_warn.h"
 #include "synth/conf/conf.h"
 #include "synth/patch/patch.h"
 #include "synth/wave/wave.h"
@@ -27,6 +30,20 @@ void collect(const char *bytes, std::size_t n) {
 
 // Progress lines are not findings.
 bool is_progress(const std::string &s) { return s.rfind("loading ", 0) == 0; }
+
+// The first parser error as the engine logs it, and with the line of the
+// value at fault.
+std::string fault_line(int line) {
+  const conf_fault &f = conf_first_fault;
+  if (!f.line)
+    return {};
+  std::string s = f.path + (": " + std::to_string(line) + ": ") + f.message;
+  if (s.size() > 255) // the log's longest message
+    s.resize(255);
+  return s;
+}
+std::string logged_fault() { return fault_line(conf_first_fault.line); }
+std::string named_fault() { return fault_line(conf_first_fault.value_line); }
 
 int count_layers(const patch *p) {
   int n = 0;
@@ -67,6 +84,10 @@ int main(int argc, char **argv) {
                          "and its wave data as the synthesizer does.\n");
     return 2;
   }
+  if (argc == 2 && !argv[1][0]) {
+    std::printf("glimra-check: empty folder name\n");
+    return 1;
+  }
   if (argc == 2)
     appdata_set_installdir(argv[1]);
   log_level = 1;
@@ -75,21 +96,27 @@ int main(int argc, char **argv) {
 
   const bool ok = conf_setup();
   int status = 0;
-  if (!ok) {
-    // The error and the messages that explain it, as the engine logs them.
+  if (!ok || !conf_read_toplevel) {
+    // The error and the messages that explain it, as the engine logs them,
+    // but for the line of a value found at fault only on the next line.
+    const std::string fault = logged_fault(), named = named_fault();
     bool started = false;
     for (const std::string &s : g_lines) {
       if (s == CONF_DISCARDED)
         break;
       started = started || !is_progress(s);
       if (started)
-        std::printf("%s\n", s.c_str());
+        std::printf("%s\n", s == fault ? named.c_str() : s.c_str());
     }
+    if (ok)
+      std::printf("glimra-check: no instrument definition\n");
     status = 1;
   } else {
     for (const std::string &s : g_lines)
       if (!is_progress(s))
         std::fprintf(stderr, "warning: %s\n", s.c_str());
+    for (const std::string &s : check_warnings())
+      std::fprintf(stderr, "warning: %s\n", s.c_str());
     int nwaves = 0, nmaps = 0, npatches = 0, ndrums = 0, nlayers = 0;
     long long bytes = 0;
     for (const wave *w = wave_list; w; w = w->next, ++nwaves)

@@ -10,6 +10,7 @@
 namespace {
 // Folder that replaces the installation directory, when set (tools only).
 os_char16 g_installdir[OS_PATHMAX + 1];
+bool g_installdir_long = false; // it did not fit: every read fails
 // Without PROGRAMFILES (POSIX), an engine that lies in its installation
 // folder "<root>/<vendor>/<product>" reads its files from there, wherever
 // that root is.  0 when that does not apply.
@@ -29,8 +30,7 @@ int engine_root(const char *vendor, const char *product, os_char16 *buf) {
 
 void appdata_set_installdir(const char *dir) {
   g_installdir[0] = 0;
-  if (dir)
-    os_widen(dir, g_installdir, OS_PATHMAX + 1);
+  g_installdir_long = dir && os_widen(dir, g_installdir, OS_PATHMAX + 1) > OS_PATHMAX;
 }
 
 void *appdata_loadres(const char *vendor, const char *product, const char *path,
@@ -38,6 +38,10 @@ void *appdata_loadres(const char *vendor, const char *product, const char *path,
   char rel[256];
   os_char16 full[OS_PATHMAX + 1];
   int n, len;
+  if (g_installdir_long) {
+    log_printf(1, "%s: library path too long", "appdata_loadres");
+    return nullptr;
+  }
   if (g_installdir[0]) {
     n = std::snprintf(rel, sizeof rel, "\\%s", path);
     len = os_strlen16(g_installdir);

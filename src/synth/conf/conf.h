@@ -64,6 +64,7 @@ struct conf_loader {
   bool failed;                 // an error was reported; stop reading
   int nfiles;                  // top-level file: files this set-up has tried
   int *files;                  // the top-level file's count
+  int prev_line;               // line of the token before the current one
 };
 
 // Reads one definition file: the top-level one (parent null) or one named
@@ -82,6 +83,22 @@ void conf_init();
 void conf_done();
 // The level-1 line that follows an error once everything is discarded.
 extern const char CONF_DISCARDED[];
+
+// The first error the parser or lexer reported in the last set-up, for
+// tools.  The log names the line the reader was on; a value checked once
+// its line has ended (a tempo, a wave name, a map's ranges) is reported on
+// the next line there, and value_line names its own line.  line is 0 when
+// no such error was reported.
+struct conf_fault {
+  char path[CONF_PATHLEN + 1];
+  int line;
+  int value_line;
+  const char *message; // a static text
+};
+extern conf_fault conf_first_fault;
+// True when the last set-up read the top-level definition file; a missing
+// one leaves an empty instrument without an error.
+extern bool conf_read_toplevel;
 
 // Library set-up: the model, then "data\midisyn.conf", then every wave's
 // data.  False when the definition or its data are in error; the model is

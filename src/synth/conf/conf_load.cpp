@@ -11,6 +11,8 @@
 #include "utils/log.h"
 
 const char CONF_DISCARDED[] = "instrument definition discarded: no patches loaded";
+conf_fault conf_first_fault;
+bool conf_read_toplevel = false;
 
 namespace {
 
@@ -70,6 +72,8 @@ bool conf_load(conf_loader *parent, const char *name) {
   void *bytes = appdata_loadres("Glimra", "Synth", ld.path, &size);
   if (!bytes)
     return true; // the reader has said why; what was defined so far stands
+  if (!parent)
+    conf_read_toplevel = true;
 
   conf_lex_init(&ld.lx, conf_parse, &ld);
   ld.stack[0].state = PARSE_PROG;
@@ -113,6 +117,8 @@ void conf_done() { patch_free_all(); }
 
 bool conf_setup() {
   conf_init();
+  conf_first_fault = conf_fault{};
+  conf_read_toplevel = false;
   char path[256];
   std::snprintf(path, sizeof path, "data%c%s", '\\', "midisyn.conf");
   bool ok = conf_load(nullptr, path);

@@ -15,8 +15,16 @@ enum class act { consume, again, stop };
 
 const char *const LFO_TYPES[] = {"sine", "dirac", "rand", "randpeak", "randbin", "gauss"};
 
-act fail(conf_loader *ld, const char *msg) {
+// Reports msg on the current line; value_line is the line of the value at
+// fault when the error is found only after that value's line has ended.
+act fail(conf_loader *ld, const char *msg, int value_line = 0) {
   log_printf(1, "%s: %d: %s", ld->path, ld->lx.line, msg);
+  if (!conf_first_fault.line) {
+    std::memcpy(conf_first_fault.path, ld->path, sizeof ld->path);
+    conf_first_fault.line = ld->lx.line;
+    conf_first_fault.value_line = value_line ? value_line : ld->lx.line;
+    conf_first_fault.message = msg;
+  }
   ld->stack[0].state = PARSE_ERR;
   ld->failed = true;
   return act::stop;
@@ -137,6 +145,9 @@ struct parser {
     return static_cast<char *>(c().v.ptr);
   }
   act err(const char *msg) { return fail(ld, msg); }
+  // An error in the value that a finished child rule read: it ended with
+  // the token before this one.
+  act err_value(const char *msg) { return fail(ld, msg, ld->prev_line); }
 
   act step();
   act step_wave();
@@ -163,16 +174,18 @@ act parser::step_wave() {
     return kind == '}' ? pop() : err("'}' expected");
   case PARSE_WAV_MAP: {
     auto *m = static_cast<map *>(c().v.ptr);
+    // The map is at fault: name the line it starts on.
     if (!m->path)
-      return err("'data' path expected");
+      return fail(ld, "'data' path expected", c().x);
     if (!wave_addmap(static_cast<wave *>(fr.v.ptr), m))
-      return err("incompatible map ranges");
+      return fail(ld, "incompatible map ranges", c().x);
     c().own = conf_own::none;
     return again(PARSE_WAV_2);
   }
   case PARSE_MAP:
     fr.v.ptr = map_new();
     fr.own = conf_own::map;
+    fr.x = ld->lx.line; // where the map starts
     return again(PARSE_MAP_1);
   case PARSE_MAP_1:
     switch (kind) {
@@ -215,7 +228,7 @@ act parser::step_wave() {
     char *path = take_text();
     if (mp()->path) {
       xfree(path);
-      return err("map file already set");
+      return err_value("map file already set");
     }
     mp()->path = path;
     return again(PARSE_MAP_2);
@@ -275,7 +288,7 @@ act parser::step_patch() {
   case PARSE_PATCH_TEMPO: {
     const std::int32_t bpm = c().v.num[0];
     if (bpm < 20 || bpm > 480)
-      return err("tempo out of range");
+      return err_value("tempo out of range");
     pat(0)->tempo = 1440000000 / (bpm * 24);
     return again(PARSE_PATCH_3);
   }
@@ -319,7 +332,7 @@ act parser::step_patch() {
     const int sel = fx_selbyname(mod, fr.v.num[0], name);
     xfree(name);
     if (sel < 0)
-      return err("bad fx selector entry");
+      return err_value("bad fx selector entry");
     patch_setfxctl(pat(2), fr.v.num[0], sel);
     return pop_again();
   }
@@ -364,7 +377,7 @@ act parser::step_layer() {
     const int w = wave_find(name);
     xfree(name);
     if (w < 0)
-      return err("no such wave");
+      return err_value("no such wave");
     lay()->wave = w;
     return again(PARSE_LAYER_2);
   }
@@ -394,7 +407,7 @@ act parser::step_layer() {
     return again(PARSE_LAYER_2);
   case PARSE_LAYER_DEP:
     if (!layer_setdep(lay(), c().v.num[0], c().v.num[1], c().x))
-      return err("too many controls");
+      return err_value("too many controls");
     return again(PARSE_LAYER_2);
   case PARSE_DEP: {
     const int src = dep_source(kind);
@@ -446,7 +459,7 @@ act parser::step_layer() {
     return pop_again();
   case PARSE_MOD_LFOTICKS:
     if (c().v.num[0] < 0 || c().v.num[0] > 9600)
-      return err("lfo ticks out of range");
+      return err_value("lfo ticks out of range");
     fr.v.num[1] = c().v.num[0];
     return pop_again();
   default:
@@ -629,6 +642,7 @@ void conf_parse(void *ctx, int kind, const conf_tokval *val) {
   parser p{ld, kind, val};
   while (p.step() == act::again) {
   }
+  ld->prev_line = ld->lx.line;
 }
 
 void conf_release_frames(conf_loader *ld) {
