@@ -1,5 +1,6 @@
 // The checker's warnings: volume releases that end audibly and maps played
 // far above their recording.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,43 @@ TEST_F(ConfTest, CheckCoversEveryMapOfEveryLayer) {
       "patch 0 \"p000\": layer 2: wave hi: keys 85:127 play more than two octaves above their "
       "recording"};
   EXPECT_EQ(check_warnings(), want);
+}
+
+} // namespace
+
+namespace {
+
+// The default instrument: over keys 21 ... 108 no layer plays a note more
+// than an octave above the recording it takes (the resampler's cost grows
+// with the speed), and the checker finds nothing to warn about.
+TEST_F(ConfTest, DefaultInstrumentPlaysNoNoteFarAboveItsRecording) {
+  const std::filesystem::path from = ORKA_INSTRUMENT_DIR;
+  ASSERT_TRUE(std::filesystem::exists(from / "midisyn.conf")) << from;
+  testutil::make_dirs(dir_.file("Glimra/Synth/data"));
+  std::filesystem::copy(from, dir_.file("Glimra/Synth/data"),
+                        std::filesystem::copy_options::recursive);
+  ASSERT_TRUE(load()) << log_text();
+  EXPECT_EQ(check_warnings(), std::vector<std::string>{});
+  int checked = 0;
+  for (int drum = 0; drum < 2; ++drum)
+    for (int i = 0; i < PATCH_MAX; ++i) {
+      const patch *p = (drum ? drumkey_table : patch_table)[i];
+      if (!p)
+        continue;
+      for (const layer &l : p->layers) {
+        if (l.wave < 0)
+          continue;
+        for (int key = drum ? i : 21; key <= (drum ? i : 108); ++key)
+          for (int vel = 1; vel < 128; vel += 42) {
+            const map *m = map_find(wave_table[l.wave], key, vel);
+            ASSERT_NE(m, nullptr) << p->name << " key " << key;
+            EXPECT_LE(check_key_pitch(l, drum, key) - m->pitch, 12 << 20)
+                << p->name << " key " << key << " on " << m->path;
+            ++checked;
+          }
+      }
+    }
+  EXPECT_GT(checked, 9 * 88 * 3);
 }
 
 } // namespace

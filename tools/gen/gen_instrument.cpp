@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,22 @@ double semis(double x) {
 }
 
 double key_hz(double key) { return 440.0 * semis(key - 69); }
+
+// Natural logarithm for x near 1: 2 atanh((x - 1) / (x + 1)) as a series.
+double dln(double x) {
+  const double y = (x - 1) / (x + 1), y2 = y * y;
+  double term = y, sum = 0;
+  for (int n = 1; n < 60; n += 2) {
+    sum += term / n;
+    term *= y2;
+  }
+  return 2 * sum;
+}
+
+// Key (fractional) of a frequency near key_hz(near).
+double hz_key(double hz, int near) {
+  return near + 12 * dln(hz / key_hz(near)) / 0.69314718055994530942;
+}
 
 struct noise {
   std::uint32_t s;
@@ -151,9 +168,10 @@ wave epiano(double key) {
   const double f = key_hz(key);
   double env = 1, menv = 1;
   const double fall = dexp(-1.6 / RATE), mfall = dexp(-6.0 / RATE);
+  const double index = 15 * f < 20000 ? 1.8 : 0.0; // the tine, while it stays audible
   for (std::size_t i = 0; i < w.size(); ++i) {
     const double t = static_cast<double>(i) / RATE;
-    const double mod = 1.8 * menv * dsin(2 * PI * f * 14 * t);
+    const double mod = index * menv * dsin(2 * PI * f * 14 * t);
     w[i] = env * (dsin(2 * PI * f * t + mod) + 0.3 * dsin(2 * PI * f * 2 * t));
     env *= fall;
     menv *= mfall;
@@ -164,27 +182,49 @@ wave epiano(double key) {
   return w;
 }
 
-// Looping waves hold a whole number of cycles of every partial.
+// Looping waves hold a whole number of cycles of every partial, so their
+// partials come from one sine table of the loop's length.
+struct sine_table {
+  std::vector<double> t;
+  explicit sine_table(int len) : t(static_cast<std::size_t>(len)) {
+    for (int j = 0; j < len; ++j)
+      t[j] = dsin(2 * PI * j / len);
+  }
+  // Adds amp * sin(2 pi cycles i / len) over the whole loop.
+  void add(wave &w, long long cycles, double amp) const {
+    const long long len = static_cast<long long>(t.size()), step = cycles % len;
+    long long at = 0;
+    for (double &v : w) {
+      v += amp * t[at];
+      at += step;
+      if (at >= len)
+        at -= len;
+    }
+  }
+};
+
 wave organ(int cycles_per_loop, int loop_len) {
   wave w(static_cast<std::size_t>(loop_len), 0.0);
+  const sine_table tab(loop_len);
   const int ratios[] = {1, 2, 3, 4, 6, 8};
   const double amps[] = {1.0, 0.8, 0.5, 0.4, 0.25, 0.2};
   for (int k = 0; k < 6; ++k)
-    for (int i = 0; i < loop_len; ++i)
-      w[i] += amps[k] * dsin(2 * PI * cycles_per_loop * ratios[k] * i / loop_len);
+    if (static_cast<double>(cycles_per_loop) * ratios[k] * RATE / loop_len < 20000)
+      tab.add(w, static_cast<long long>(cycles_per_loop) * ratios[k], amps[k]);
   normalise(w, 0.8);
   return w;
 }
 
-// Band-limited sawtooth ensemble: voices detuned by whole cycles per loop.
+// Band-limited sawtooth ensemble: voices detuned by whole cycles per loop,
+// about the same number of cents at every pitch.
 wave strings(int cycles, int loop_len) {
   wave w(static_cast<std::size_t>(loop_len), 0.0);
+  const sine_table tab(loop_len);
   const int detune[] = {0, 2, -2, 3};
   for (int d : detune) {
-    const int c = cycles + d;
-    for (int n = 1; n * c * RATE / loop_len < 12000; ++n)
-      for (int i = 0; i < loop_len; ++i)
-        w[i] += dsin(2 * PI * c * n * i / loop_len) / n;
+    const long long c = cycles + static_cast<long long>(d * cycles / 131.0 + (d < 0 ? -0.5 : 0.5));
+    for (long long n = 1; static_cast<double>(n * c) * RATE / loop_len < 12000; ++n)
+      tab.add(w, c * n, 1.0 / static_cast<double>(n));
   }
   lowpass(w, 0.5);
   normalise(w, 0.8);
@@ -193,16 +233,19 @@ wave strings(int cycles, int loop_len) {
 
 wave saw(int cycles, int loop_len, int maxharm) {
   wave w(static_cast<std::size_t>(loop_len), 0.0);
-  for (int n = 1; n <= maxharm && n * cycles * RATE / loop_len < 16000; ++n)
-    for (int i = 0; i < loop_len; ++i)
-      w[i] += dsin(2 * PI * cycles * n * i / loop_len) / n;
+  const sine_table tab(loop_len);
+  for (int n = 1; n <= maxharm && static_cast<double>(n) * cycles * RATE / loop_len < 16000; ++n)
+    tab.add(w, static_cast<long long>(cycles) * n, 1.0 / n);
   normalise(w, 0.85);
   return w;
 }
 
+// A plucked string; its period is a whole number of samples, at or below
+// the key's, so it sounds at RATE / pluck_period(key).
+int pluck_period(double key) { return static_cast<int>(RATE / key_hz(key)); }
+
 wave pluck(double key) {
-  const double f = key_hz(key);
-  const int period = static_cast<int>(RATE / f + 0.5);
+  const int period = pluck_period(key);
   wave w = zeros(2.0);
   noise r{static_cast<std::uint32_t>(key * 13)};
   std::vector<double> line(static_cast<std::size_t>(period));
@@ -226,6 +269,8 @@ wave bell(double key) {
   const double amps[] = {1.0, 0.6, 0.4, 0.25, 0.3};
   const double decays[] = {1.0, 1.8, 2.6, 3.5, 0.7};
   for (int k = 0; k < 5; ++k) {
+    if (f * ratios[k] > 20000)
+      continue;
     double env = 1;
     const double fall = dexp(-decays[k] / RATE);
     for (std::size_t i = 0; i < w.size(); ++i) {
@@ -324,6 +369,18 @@ wave cymbal(double seconds, double decay, std::uint32_t seed, double ping) {
   return w;
 }
 
+// x with three decimals, rounded half away from zero, by integer steps so
+// the text is the same wherever it is built.
+std::string decimal3(double x) {
+  const long long m = static_cast<long long>(x < 0 ? x * 1000 - 0.5 : x * 1000 + 0.5);
+  const long long a = m < 0 ? -m : m;
+  std::string frac = std::to_string(a % 1000);
+  frac.insert(0, 3 - frac.size(), '0');
+  while (!frac.empty() && frac.back() == '0')
+    frac.pop_back();
+  return (m < 0 ? "-" : "") + std::to_string(a / 1000) + (frac.empty() ? "" : "." + frac);
+}
+
 void write_raw(const std::filesystem::path &p, const wave &w) {
   std::string bytes;
   bytes.reserve(w.size() * 2);
@@ -349,25 +406,70 @@ int main(int argc, char **argv) {
     return 2;
   }
   const std::filesystem::path dir = argv[1];
+  std::filesystem::remove_all(dir / "waves"); // no wave of an earlier set is left
   std::filesystem::create_directories(dir / "waves");
   auto put = [&](const char *name, const wave &w) { write_raw(dir / "waves" / name, w); };
 
-  // Melodic waves.
-  for (int key : {36, 60, 84}) {
-    put(("piano_soft_" + std::to_string(key) + ".raw").c_str(), piano(key, false));
-    put(("piano_hard_" + std::to_string(key) + ".raw").c_str(), piano(key, true));
+  // Melodic waves: one recording per octave, each at the top of its zone,
+  // so no note in keys 21 ... 108 plays above its recording and a layer an
+  // octave up plays at most an octave above.
+  std::string text = "# The default instrument of Glimra Synth, written by gen_instrument.\n"
+                     "# Waves are raw 16-bit mono at 48000 Hz in waves/.\n";
+  struct zone_wave {
+    const char *name;
+    int loop; // 0, or the loop length in samples (the whole recording)
+    std::function<wave(int key, double *pitch)> make;
+  };
+  // Loops of a whole number of cycles, rounded up: the recording's pitch is
+  // at or above its key and written as it is.
+  auto looped = [](int key, int seconds, double *pitch, auto &&make) {
+    const double hz = key_hz(key);
+    const int cycles = static_cast<int>(hz * seconds) + 1;
+    *pitch = hz_key(static_cast<double>(cycles) / seconds, key);
+    return make(cycles, static_cast<int>(RATE) * seconds);
+  };
+  const zone_wave melodic[] = {
+      {"piano_soft", 0, [](int key, double *p) { *p = key; return piano(key, false); }},
+      {"piano_hard", 0, [](int key, double *p) { *p = key; return piano(key, true); }},
+      {"epiano", 0, [](int key, double *p) { *p = key; return epiano(key); }},
+      {"organ", 1, [&](int key, double *p) { return looped(key, 1, p, organ); }},
+      // Low strings loop over several seconds: enough cycles for a detune
+      // of whole cycles to stay a few cents.
+      {"strings", 1, [&](int key, double *p) {
+         const int seconds = key_hz(key) < 128 ? static_cast<int>(128 / key_hz(key)) + 1 : 1;
+         return looped(key, seconds, p, strings);
+       }},
+      {"bass", 1, [&](int key, double *p) {
+         return looped(key, 1, p, [](int c, int len) { return saw(c, len, 60); });
+       }},
+      {"lead", 1, [&](int key, double *p) {
+         return looped(key, 1, p, [](int c, int len) { return saw(c, len, 70); });
+       }},
+      {"pluck", 0, [](int key, double *p) {
+         *p = hz_key(RATE / pluck_period(key), key);
+         return pluck(key);
+       }},
+      {"bell", 0, [](int key, double *p) { *p = key; return bell(key); }},
+  };
+  constexpr int TOPS[] = {24, 36, 48, 60, 72, 84, 96, 108, 120};
+  constexpr int NZONES = sizeof TOPS / sizeof TOPS[0];
+  for (const zone_wave &z : melodic) {
+    text += std::string("wav ") + z.name + " {\n";
+    for (int i = 0; i < NZONES; ++i) {
+      const int key = TOPS[i];
+      double pitch = key;
+      const wave w = z.make(key, &pitch);
+      const std::string file = std::string(z.name) + "_" + std::to_string(key) + ".raw";
+      put(file.c_str(), w);
+      const int lo = i == 0 ? 0 : TOPS[i - 1] + 1, hi = i == NZONES - 1 ? 127 : key;
+      text += "  map key = " + std::to_string(lo) + ":" + std::to_string(hi) + " { data \"waves/" +
+              file + "\"\n    pitch " + decimal3(pitch) + "\n";
+      if (z.loop)
+        text += "    loop " + std::to_string(w.size()) + "\n";
+      text += "  }\n";
+    }
+    text += "}\n";
   }
-  for (int key : {48, 72})
-    put(("epiano_" + std::to_string(key) + ".raw").c_str(), epiano(key));
-  // Loops of 48000 samples: key 60 is 261.63 Hz; 262 cycles per second
-  // puts the recording at 60.0 + 12 log2(262/261.63), written as its pitch.
-  put("organ.raw", organ(262, 48000));
-  put("strings.raw", strings(131, 48000));
-  put("bass.raw", saw(55, 48000, 60));
-  put("lead.raw", saw(220, 48000, 70));
-  put("pluck_52.raw", pluck(52));
-  put("pluck_76.raw", pluck(76));
-  put("bell_72.raw", bell(72));
   // Drums.
   put("kick.raw", kick());
   put("snare_a.raw", snare(11, 0.7));
@@ -383,77 +485,8 @@ int main(int argc, char **argv) {
   std::FILE *f = std::fopen((dir / "midisyn.conf").string().c_str(), "wb");
   if (!f)
     return 1;
-  std::fputs(R"(# The default instrument of Glimra Synth, written by gen_instrument.
-# Waves are raw 16-bit mono at 48000 Hz in waves/.
-
-wav piano_soft {
-  map key = 0:47 { data "waves/piano_soft_36.raw"
-    pitch 36
-  }
-  map key = 48:71 { data "waves/piano_soft_60.raw"
-    pitch 60
-  }
-  map key = 72:127 { data "waves/piano_soft_84.raw"
-    pitch 84
-  }
-}
-wav piano_hard {
-  map key = 0:47 { data "waves/piano_hard_36.raw"
-    pitch 36
-  }
-  map key = 48:71 { data "waves/piano_hard_60.raw"
-    pitch 60
-  }
-  map key = 72:127 { data "waves/piano_hard_84.raw"
-    pitch 84
-  }
-}
-wav epiano {
-  map key = 0:59 { data "waves/epiano_48.raw"
-    pitch 48
-  }
-  map key = 60:127 { data "waves/epiano_72.raw"
-    pitch 72
-  }
-}
-wav organ {
-  map { data "waves/organ.raw"
-    pitch 60.024
-    loop 48000
-  }
-}
-wav strings {
-  map { data "waves/strings.raw"
-    pitch 48.024
-    loop 48000
-  }
-}
-wav bass {
-  map { data "waves/bass.raw"
-    pitch 33.0
-    loop 48000
-  }
-}
-wav lead {
-  map { data "waves/lead.raw"
-    pitch 57.0
-    loop 48000
-  }
-}
-wav pluck {
-  map key = 0:63 { data "waves/pluck_52.raw"
-    pitch 52
-  }
-  map key = 64:127 { data "waves/pluck_76.raw"
-    pitch 76
-  }
-}
-wav bell {
-  map { data "waves/bell_72.raw"
-    pitch 72
-  }
-}
-wav kick {
+  std::fputs(text.c_str(), f);
+  std::fputs(R"(wav kick {
   map { data "waves/kick.raw"
   }
 }
