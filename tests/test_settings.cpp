@@ -15,11 +15,15 @@ const orka_ctlinfo CTLS[] = {
     {ORKA_CTL_SEL, 0, 3, 0, "holdmode", "Hold mode"},
     {ORKA_CTL_SWITCH, 0, 2, 1, "bypass", ""},
     {ORKA_CTL_SEL, 0, 3, 2, "shape", "Shape"},
-    {ORKA_CTL_SEL, 0, 2, 0, "patch", "Patch"},
+    {ORKA_CTL_SEL, 0, 9, 0, "patch", "Patch"},
 };
 const char *const HOLD[] = {"Pedal", "Bend-Wheel", "Mod-Wheel"};
 const char *const SHAPE[] = {"soft", "hard", "tanh"};
-const char *const PATCH[] = {"Grand Piano", "Percussions"};
+// Patch names as a definition may give them: blanks, "#" and "-" inside,
+// texts that begin other texts, the longest name a patch may have.
+const char *const PATCH[] = {"Grand Piano", "Percussions", "E.Piano",    "E.Piano #2",
+                             "Organ ",      " Lead",       "Pad - warm",
+                             "Forty-six characters long, with # and - in it.", "Organ"};
 int g_nctls = 5;
 int g_badtype = 0; // when set, control 2 reports an unknown type
 
@@ -118,7 +122,19 @@ TEST(Settings, AcceptedForms) {
       {"shape = soft\r\n", 3, 0},
       {"patch = Grand Piano  \n", 4, 0},
       {"holdmode = Mod-Wheel # mode\n", 1, 2},
+      {"holdmode = Pedal # comment\n", 1, 0},
+      {"holdmode=Bend-Wheel\n", 1, 1},
+      {"holdmode =\t  Pedal\n", 1, 0},
       {"volume = 127\n", 0, 127},
+      // The longest value text that a line end follows wins.
+      {"patch = E.Piano #2\n", 4, 3},
+      {"patch = E.Piano #2 # two\n", 4, 3},
+      {"patch = E.Piano # not two\n", 4, 2},
+      {"patch = E.Piano #22\n", 4, 2}, // "#22" is a comment after "E.Piano"
+      {"patch = Organ \n", 4, 4},      // the writer's form of "Organ "
+      {"patch = Organ\n", 4, 8},
+      {"patch =  Lead\n", 4, 5},       // one separating blank, then " Lead"
+      {"patch = Pad - warm\n", 4, 6},
   };
   for (auto &c : cases) {
     scan_result r = scan(c.text);
@@ -140,6 +156,11 @@ TEST(Settings, ReaderErrors) {
       {"volume = 12", "new line expected"},
       {"volume 12\n", "expected '=' after 'volume'"},
       {"shape = Tanh\n", "shape: Tanh: bad value"},
+      {"shape = softer\n", "shape: softer: bad value"},
+      {"shape = soft", "new line expected"},
+      {"patch = Lead\n", "patch: Lead: bad value"}, // the text is " Lead"
+      {"patch = Organs # x\n", "patch: Organs: bad value"},
+      {"patch = E.Pia\n", "patch: E.Pia: bad value"},
       {"name = pad\n", "expected '\"'"},
       {"name = \"pad\n", "missing terminating '\"'"},
       {"name = \"pad", "missing terminating '\"'"},
@@ -154,6 +175,34 @@ TEST(Settings, ReaderErrors) {
     scan_result r = scan(c.text);
     EXPECT_EQ(r.ok, 0) << c.text;
     EXPECT_TRUE(cap.has(c.message)) << c.text << " logged:\n" << cap.all();
+  }
+}
+
+TEST(Settings, NulInsideAValueIsAnError) {
+  using namespace std::string_literals;
+  for (const std::string &text : {"patch = Grand Piano\0\n"s, "patch = Grand\0 Piano\n"s,
+                                  "shape = so\0ft\n"s, "volume = 5\0\n"s, "name = \"a\0b\"\n"s,
+                                  "holdmode = Pedal\0 # x\n"s}) {
+    log_capture cap(1);
+    scan_result r = scan(text);
+    EXPECT_EQ(r.ok, 0) << text;
+    EXPECT_FALSE(cap.lines().empty()) << text;
+  }
+}
+
+TEST(Settings, EverySelectorTextReadsBack) {
+  // Whatever the texts hold, what the writer wrote is read as it was.
+  for (int k = 0; k < 9; ++k) {
+    for (int hold = 0; hold < 3; ++hold) {
+      int vals[] = {5, hold, 0, 1, k};
+      const std::string text = print("E.Piano #2 ", vals);
+      scan_result r = scan(text);
+      ASSERT_EQ(r.ok, 1) << text;
+      EXPECT_STREQ(r.name, "E.Piano #2 ");
+      for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(r.vals[i], vals[i]) << text;
+      EXPECT_EQ(print(r.name, r.vals), text);
+    }
   }
 }
 

@@ -72,22 +72,110 @@ bool read_name_token(reader &r, char out[ORKA_TEXTLEN]) {
   return true;
 }
 
-// A selector value: the text up to the line feed or a comment, trailing
-// blanks removed, so that texts holding "-" or blanks read back too.
-bool read_sel_value(reader &r, char out[ORKA_TEXTLEN]) {
+// What follows at r after blanks and an optional comment: 1 a line feed,
+// 0 the end of the text, -1 anything else.
+int line_end(reader r) {
+  r.skip_blanks_comment();
+  return !r.more() ? 0 : r.peek() == '\n' ? 1 : -1;
+}
+
+// How many blanks the text starts with (bounded by max).
+std::size_t leading_blanks(const char *s, std::size_t max) {
+  std::size_t n = 0;
+  while (n < max && is_blank(s[n]))
+    ++n;
+  return n;
+}
+
+// Where value text t (n bytes) stands in r's text, which begins right
+// after the "=": past the separating blanks (at least one when there are
+// any, as the writer puts one), with the text's own leading blanks as
+// part of it.  Returns the offset, or -1 when t is not there.
+long sel_offset(const reader &r, const char *t, std::size_t n) {
+  const std::size_t b = leading_blanks(r.s, r.left);
+  const std::size_t lead = leading_blanks(t, n);
+  const std::size_t sep = b ? 1 : 0;
+  std::size_t j = sep;
+  if (lead < n) { // the text's first non-blank must meet the line's
+    if (lead > b || b - lead < sep)
+      return -1;
+    j = b - lead;
+  }
+  if (j + n > r.left || std::memcmp(r.s + j, t, n) != 0)
+    return -1;
+  return static_cast<long>(j);
+}
+
+// The text of a bad selector value, for its message: the rest of the line
+// before a comment, without surrounding blanks, at most 47 characters.
+void sel_shown(reader r, char out[ORKA_TEXTLEN]) {
+  while (r.more() && is_blank(r.peek()))
+    r.next();
   std::size_t n = 0, keep = 0;
-  while (r.more() && r.peek() != '\n' && r.peek() != '#') {
-    if (n == ORKA_TEXTLEN - 1) {
-      log_printf(1, "name too long");
-      return false;
-    }
+  while (r.more() && r.peek() != '\n' && r.peek() != '#' && n < ORKA_TEXTLEN - 1) {
     out[n++] = r.peek();
     if (!is_blank(r.peek()))
       keep = n;
     r.next();
   }
   out[keep] = 0;
-  return true;
+}
+
+// A selector value, r standing right after the "=".  Value texts may hold
+// blanks, "#", "-" or any other character, so each is matched against the
+// rest of the line: the longest that the end-of-line rule accepts after
+// it wins (the first value of equal texts).  One followed by the end of
+// the text is taken too, and the caller reports the missing line feed.
+// Next come the module's aliases, read as a name token.  Returns the
+// value, or -1 after the "bad value" message.
+int read_sel_value(const orka_module *mod, reader &r, int idx, const orka_ctlinfo &ci,
+                   const char *key, const orka_text_opts *o) {
+  int best = -1, found = -1;
+  std::size_t best_end = 0, found_end = 0, best_n = 0, found_n = 0;
+  for (int k = 0; k < ci.nvals; ++k) {
+    char t[ORKA_TEXTLEN] = "";
+    if (mod->selinfo)
+      mod->selinfo(idx, k, t);
+    t[ORKA_TEXTLEN - 1] = 0;
+    const std::size_t n = std::strlen(t);
+    const long j = sel_offset(r, t, n);
+    if (j < 0)
+      continue;
+    const std::size_t end = static_cast<std::size_t>(j) + n;
+    const int after = line_end(reader{r.s + end, r.left - end});
+    if (after == 1 && (best < 0 || n > best_n))
+      best = k, best_n = n, best_end = end;
+    if (after == 0 && (found < 0 || n > found_n))
+      found = k, found_n = n, found_end = end;
+  }
+  if (best < 0 && found >= 0)
+    best = found, best_end = found_end;
+  if (best >= 0) {
+    r.s += best_end;
+    r.left -= best_end;
+    return best;
+  }
+  if (o->alias) {
+    reader tok_r = r;
+    while (tok_r.more() && is_blank(tok_r.peek()))
+      tok_r.next();
+    char tok[ORKA_TEXTLEN];
+    std::size_t n = 0;
+    while (tok_r.more() && is_namechar(tok_r.peek()) && n < ORKA_TEXTLEN - 1) {
+      tok[n++] = tok_r.peek();
+      tok_r.next();
+    }
+    tok[n] = 0;
+    const int a = n ? o->alias(idx, tok) : -1;
+    if (a >= 0) {
+      r = tok_r;
+      return a;
+    }
+  }
+  char shown[ORKA_TEXTLEN];
+  sel_shown(r, shown);
+  log_printf(1, "%s: %s: bad value", key, shown);
+  return -1;
 }
 
 bool read_quoted(reader &r, char preset[ORKA_TEXTLEN]) {
@@ -165,6 +253,15 @@ bool scan_value(const orka_module *mod, reader &r, const char *key, int *vals, i
       r.next();
     return true;
   }
+  if (ci.type == ORKA_CTL_SEL) {
+    const int v = read_sel_value(mod, r, idx, ci, key, o);
+    if (v < 0)
+      return false;
+    vals[idx] = v;
+    return true;
+  }
+  while (r.more() && is_blank(r.peek()))
+    r.next();
   if (ci.type == ORKA_CTL_NUM || ci.type == ORKA_CTL_SWITCH) {
     long long v = 0;
     if (const char *err = read_decimal(r, &v)) {
@@ -177,27 +274,6 @@ bool scan_value(const orka_module *mod, reader &r, const char *key, int *vals, i
     }
     vals[idx] = static_cast<int>(v);
     return true;
-  }
-  if (ci.type == ORKA_CTL_SEL) {
-    char tok[ORKA_TEXTLEN];
-    if (!read_sel_value(r, tok))
-      return false;
-    for (int k = 0; k < ci.nvals; ++k) {
-      char t[ORKA_TEXTLEN] = "";
-      if (mod->selinfo)
-        mod->selinfo(idx, k, t);
-      if (std::strcmp(t, tok) == 0) {
-        vals[idx] = k;
-        return true;
-      }
-    }
-    int a = o->alias ? o->alias(idx, tok) : -1;
-    if (a >= 0) {
-      vals[idx] = a;
-      return true;
-    }
-    log_printf(1, "%s: %s: bad value", key, tok);
-    return false;
   }
   log_printf(1, "%s", o->unknown_ctl_type);
   return false;
@@ -278,12 +354,13 @@ int orka_scan_ex(const orka_module *mod, char preset[ORKA_TEXTLEN], int *vals,
       break;
     }
     r.next();
-    while (r.more() && is_blank(r.peek()))
-      r.next();
-    if (std::strcmp(key, "name") == 0)
+    if (std::strcmp(key, "name") == 0) {
+      while (r.more() && is_blank(r.peek()))
+        r.next();
       ok = read_quoted(r, preset);
-    else
+    } else {
       ok = scan_value(mod, r, key, vals, n, o);
+    }
     if (!ok)
       break;
     r.skip_blanks_comment();
