@@ -27,7 +27,37 @@ TEST(Random, StepsAndFill) {
     s = lcg(s);
     EXPECT_EQ(x, s >> 24);
   }
-  EXPECT_EQ(rnd_state, s);
+  EXPECT_EQ(rnd_state.load(), s);
+}
+
+TEST(Random, ThreadsStepOneSequenceWithoutLosingSteps) {
+  // Audio threads of several instances step the one generator at once:
+  // every step must advance it, so after all of them the state is the one
+  // that as many steps in a row give, and no two callers got the same value.
+  constexpr int STEPS = 300000;
+  for (int round = 0; round < 10; ++round) {
+    std::uint32_t want = rnd_state;
+    for (int i = 0; i < 2 * STEPS; ++i)
+      want = lcg(want);
+    std::atomic<int> ready{0};
+    std::vector<std::uint32_t> got[2];
+    auto stepper = [&](int t) {
+      got[t].resize(STEPS);
+      ready.fetch_add(1);
+      while (ready.load() < 2) {
+      }
+      for (std::uint32_t &v : got[t])
+        v = rnd_step();
+    };
+    std::thread a(stepper, 0), b(stepper, 1);
+    a.join();
+    b.join();
+    ASSERT_EQ(rnd_state.load(), want) << "round " << round;
+    std::vector<std::uint32_t> all(got[0]);
+    all.insert(all.end(), got[1].begin(), got[1].end());
+    std::sort(all.begin(), all.end());
+    ASSERT_EQ(std::adjacent_find(all.begin(), all.end()), all.end()) << "round " << round;
+  }
 }
 
 TEST(Alloc, FreshBlocksAreFilledAndGuardedFromTheGenerator) {

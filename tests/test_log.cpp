@@ -1,7 +1,10 @@
 // Log level selection from the log files, nesting, the sink and limits.
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 
 #include "testutil.h"
 #include "utils/alloc.h"
@@ -98,4 +101,71 @@ TEST(Log, CloseListsLiveBlocksNewestFirst) {
   xfree(a);
   std::string c = d.content(1);
   EXPECT_NE(c.find("allocated memory blocs: \nnewer:2\nolder:1\n"), std::string::npos) << c;
+}
+
+namespace {
+std::atomic<int> g_sunk{0};
+void counting_sink(const char *, std::size_t) { g_sunk.fetch_add(1); }
+int conv_tick(char *out, std::size_t size, const std::int64_t *values) {
+  return std::snprintf(out, size, "<%d>", static_cast<int>(values[0]));
+}
+} // namespace
+
+TEST(LogThreads, PrintingGoesOnWhileTheLogIsSetUpAndTornDown) {
+  // One thread prints through a named conversion while another registers
+  // and removes it and opens and closes the log file: no message is lost
+  // half-way, nothing freed is used.
+  logdir d({1});
+  const int saved_level = log_level;
+  const log_sink_fn saved_sink = log_sink;
+  log_level = 1;
+  log_sink = counting_sink;
+  g_sunk = 0;
+  std::atomic<bool> stop{false};
+  std::atomic<int> printed{0};
+  std::thread printer([&] {
+    while (!stop.load()) {
+      log_printf(1, "msg {tick:%d}", printed.load());
+      printed.fetch_add(1);
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    conv_register(conv_tick, "tick:%d");
+    conv_unregister(conv_tick);
+  }
+  stop = true;
+  printer.join();
+  EXPECT_EQ(g_sunk.load(), printed.load());
+
+  stop = false;
+  std::atomic<int> tries{0};
+  std::thread filer([&] {
+    for (int k = 0; !stop.load(); ++k) {
+      log_printf(1, "line %d", k);
+      tries.fetch_add(1);
+    }
+  });
+  for (int i = 0; i < 100; ++i) {
+    log_open("Glimra", "Test");
+    for (const int t = tries.load(); tries.load() < t + 5;) // the other thread writes a few
+      std::this_thread::yield();
+    log_close();
+  }
+  stop = true;
+  filer.join();
+  log_level = saved_level;
+  log_sink = saved_sink;
+  // Every message that reached the file is whole, on a line of its own.
+  const std::string c = d.content(1);
+  std::size_t at = 0, ours = 0;
+  for (std::size_t nl; (nl = c.find('\n', at)) != std::string::npos; at = nl + 1) {
+    const std::string l = c.substr(at, nl - at);
+    if (l.find("line") == std::string::npos)
+      continue; // the listing of blocks other tests left alive
+    ++ours;
+    EXPECT_EQ(l.find_first_not_of("0123456789", 5), std::string::npos) << l;
+    EXPECT_EQ(l.compare(0, 5, "line "), 0) << l;
+  }
+  EXPECT_EQ(at, c.size());
+  EXPECT_GT(ours, 0u);
 }

@@ -65,6 +65,42 @@ os_mutex *os_mutex_new();
 void os_mutex_lock(os_mutex *m);
 void os_mutex_unlock(os_mutex *m);
 void os_mutex_delete(os_mutex *m);
+// Holds a lock for the rest of a scope; a null lock is not taken.
+class os_mutex_guard {
+public:
+  explicit os_mutex_guard(os_mutex *m) : m_(m) {
+    if (m_)
+      os_mutex_lock(m_);
+  }
+  ~os_mutex_guard() {
+    if (m_)
+      os_mutex_unlock(m_);
+  }
+  os_mutex_guard(const os_mutex_guard &) = delete;
+  os_mutex_guard &operator=(const os_mutex_guard &) = delete;
+
+private:
+  os_mutex *m_;
+};
+// The lock of some process-wide state, kept as a function-local static:
+// created at its first use, thread-safely, and released when the program
+// or library is unloaded.  get() is null after that (only static
+// destructors run then, on one thread) or when it could not be created.
+class os_static_mutex {
+public:
+  os_static_mutex() : m_(os_mutex_new()) {}
+  ~os_static_mutex() {
+    if (m_)
+      os_mutex_delete(m_);
+    m_ = nullptr;
+  }
+  os_mutex *get() const { return m_; }
+  os_static_mutex(const os_static_mutex &) = delete;
+  os_static_mutex &operator=(const os_static_mutex &) = delete;
+
+private:
+  os_mutex *m_;
+};
 
 // Counting semaphore.  Each returns false on failure.
 struct os_sem;

@@ -14,7 +14,7 @@
 #include "utils/alloc.h"
 #include "utils/log.h"
 
-std::uint32_t rnd_state = 0x1E5A03;
+std::atomic<std::uint32_t> rnd_state{0x1E5A03};
 
 void rnd_fill(void *buf, std::size_t len) {
   auto *b = static_cast<unsigned char *>(buf);
@@ -112,35 +112,20 @@ live_set g_set;
 // The lock is created at the first use, thread-safely, and released when
 // the library is unloaded; a block released by a later static destructor
 // then goes without it (no other thread runs by that time).
-struct lock_holder {
-  os_mutex *m = os_mutex_new();
+struct lock_holder : os_static_mutex {
   lock_holder() {
-    if (!m) {
+    if (!get()) {
       log_printf(1, "xmalloc: failed to allocate %zu bytes", sizeof(void *));
       std::abort();
     }
   }
-  ~lock_holder() {
-    os_mutex_delete(m);
-    m = nullptr;
-  }
 };
 os_mutex *lock() {
   static lock_holder h;
-  return h.m;
+  return h.get();
 }
-struct guard_lock {
-  os_mutex *m = lock();
-  guard_lock() {
-    if (m)
-      os_mutex_lock(m);
-  }
-  ~guard_lock() {
-    if (m)
-      os_mutex_unlock(m);
-  }
-  guard_lock(const guard_lock &) = delete;
-  guard_lock &operator=(const guard_lock &) = delete;
+struct guard_lock : os_mutex_guard {
+  guard_lock() : os_mutex_guard(lock()) {}
 };
 
 unsigned char *data_of(block *b) { return reinterpret_cast<unsigned char *>(b + 1); }

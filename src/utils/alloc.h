@@ -5,6 +5,7 @@
 // A failed check logs at level 1 and aborts the process.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -25,10 +26,17 @@ void xmem_list();
 std::size_t xmem_count();
 
 // The shared generator: state = state * 1664525 + 1013904223 per step.
-extern std::uint32_t rnd_state;
+// Stepped by every thread (the allocator, the engine's random choices on
+// each audio thread): each step replaces the state it read, so concurrent
+// callers take distinct consecutive states and no step is lost.  Relaxed
+// order: the state orders nothing else.  Any thread, lock-free.
+extern std::atomic<std::uint32_t> rnd_state;
 inline std::uint32_t rnd_step() {
-  rnd_state = rnd_state * 1664525u + 1013904223u;
-  return rnd_state;
+  std::uint32_t s = rnd_state.load(std::memory_order_relaxed), next;
+  do
+    next = s * 1664525u + 1013904223u;
+  while (!rnd_state.compare_exchange_weak(s, next, std::memory_order_relaxed));
+  return next;
 }
 // One step per byte; each byte is the top 8 bits of the new state.
 void rnd_fill(void *buf, std::size_t len);

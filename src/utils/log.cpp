@@ -1,8 +1,17 @@
 // Logging: level from the log file's name, one sink call per message,
 // and the registry of named conversions.
+//
+// Printing takes no lock: it may run on the audio thread, and the
+// allocator prints while holding its own lock.  Opening, closing and the
+// registry's changes are serialised by the set-up lock; what they take
+// away (a registry node, the log file) is released only once no message
+// is being formatted or written (the in-flight count is 0).  Lock order:
+// set-up lock, then the allocator's (the listing of live blocks); nothing
+// that prints ever takes the set-up lock.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/os.h"
 #include "utils/alloc.h"
@@ -10,21 +19,45 @@
 
 namespace {
 
-int g_open_count = 0;
-os_file *g_file = nullptr;
+int g_open_count = 0; // under the set-up lock
+std::atomic<os_file *> g_file{nullptr};
+
+os_mutex *setup_lock() {
+  static os_static_mutex m;
+  return m.get();
+}
+struct setup_guard : os_mutex_guard {
+  setup_guard() : os_mutex_guard(setup_lock()) {}
+};
+
+// Messages and lookups in progress, on any thread.
+std::atomic<int> g_inflight{0};
+struct inflight {
+  inflight() { g_inflight.fetch_add(1); }
+  ~inflight() { g_inflight.fetch_sub(1); }
+  inflight(const inflight &) = delete;
+  inflight &operator=(const inflight &) = delete;
+};
+// Set-up side: waits until every message and lookup that may still see
+// what was just taken away has ended.
+void wait_quiet() {
+  while (g_inflight.load() != 0)
+    std::this_thread::yield();
+}
 
 void stderr_sink(const char *bytes, std::size_t n) { os_stderr_write(bytes, n); }
+void drop_sink(const char *, std::size_t) {}
 void file_sink(const char *bytes, std::size_t n) {
-  if (g_file)
-    os_write(g_file, bytes, n);
+  if (os_file *f = g_file.load())
+    os_write(f, bytes, n);
 }
 
 struct conv_node {
   const char *key;
   conv_func fn;
-  conv_node *next;
+  std::atomic<conv_node *> next;
 };
-conv_node *g_convs = nullptr;
+std::atomic<conv_node *> g_convs{nullptr};
 
 int conv_str(char *out, std::size_t size, const std::int64_t *values) {
   const char *s = reinterpret_cast<const char *>(static_cast<std::intptr_t>(values[0]));
@@ -56,40 +89,56 @@ int conv_ptr(char *out, std::size_t size, const std::int64_t *values) {
 
 } // namespace
 
-int log_level = 0;
-void (*log_sink)(const char *bytes, std::size_t n) = stderr_sink;
+std::atomic<int> log_level{0};
+std::atomic<log_sink_fn> log_sink{stderr_sink};
 
-void *conv_register(conv_func fn, const char *key) {
+namespace {
+
+void *register_locked(conv_func fn, const char *key) {
   auto *node = static_cast<conv_node *>(std::malloc(sizeof(conv_node)));
   if (!node)
     return nullptr;
   node->key = key;
   node->fn = fn;
-  node->next = g_convs;
-  g_convs = node;
+  node->next.store(g_convs.load());
+  g_convs.store(node); // whole before it is seen
   return node;
 }
 
-void conv_unregister(conv_func fn) {
-  for (conv_node **link = &g_convs; *link; link = &(*link)->next) {
-    if ((*link)->fn == fn) {
-      conv_node *dead = *link;
-      *link = dead->next;
-      std::free(dead);
+void unregister_locked(conv_func fn) {
+  for (std::atomic<conv_node *> *link = &g_convs; conv_node *n = link->load(); link = &n->next) {
+    if (n->fn == fn) {
+      link->store(n->next.load());
+      wait_quiet(); // a lookup may still be standing on it
+      std::free(n);
       return;
     }
   }
 }
 
+} // namespace
+
+void *conv_register(conv_func fn, const char *key) {
+  setup_guard held;
+  return register_locked(fn, key);
+}
+
+void conv_unregister(conv_func fn) {
+  setup_guard held;
+  unregister_locked(fn);
+}
+
 int conv_call(char *out, std::size_t size, const char *key, const std::int64_t *values) {
-  for (conv_node *n = g_convs; n; n = n->next)
+  inflight busy;
+  for (conv_node *n = g_convs.load(); n; n = n->next.load())
     if (std::strcmp(n->key, key) == 0)
       return n->fn(out, size, values);
   return -1;
 }
 
-void log_printf(int level, const char *fmt, ...) {
-  if (level > log_level)
+void log_write(int level, const char *fmt, ...) {
+  inflight busy;
+  if (level > log_level.load()) // again once counted: log_close may have begun
     return;
   char buf[256];
   std::va_list ap;
@@ -101,10 +150,11 @@ void log_printf(int level, const char *fmt, ...) {
   if (n < 0)
     n = 0;
   buf[n] = '\n';
-  log_sink(buf, static_cast<std::size_t>(n) + 1);
+  log_sink.load()(buf, static_cast<std::size_t>(n) + 1);
 }
 
 void log_open(const char *vendor, const char *product) {
+  setup_guard held;
   if (g_open_count++ > 0)
     return;
   os_char16 dir[OS_PATHMAX + 1];
@@ -122,34 +172,38 @@ void log_open(const char *vendor, const char *product) {
         break;
       os_file *f = os_open_append(path);
       if (f) {
-        g_file = f;
-        log_level = n;
-        log_sink = file_sink;
+        g_file.store(f);
+        log_sink.store(file_sink);
+        log_level.store(n);
         break;
       }
     }
   }
-  conv_register(conv_su16, "su16:%p");
-  conv_register(conv_ptr, "%p");
-  conv_register(conv_str, "%s");
+  register_locked(conv_su16, "su16:%p");
+  register_locked(conv_ptr, "%p");
+  register_locked(conv_str, "%s");
   log_printf(2, "log open");
 }
 
 void log_close() {
+  setup_guard held;
   if (--g_open_count > 0)
     return;
   if (g_open_count < 0)
     g_open_count = 0;
-  if (log_level >= 1)
+  if (log_level.load() >= 1)
     xmem_list();
   log_printf(2, "log closed");
-  conv_unregister(conv_str);
-  conv_unregister(conv_ptr);
-  conv_unregister(conv_su16);
-  if (g_file) {
-    os_close(g_file);
-    g_file = nullptr;
-  }
-  log_level = 0;
-  log_sink = stderr_sink;
+  unregister_locked(conv_str);
+  unregister_locked(conv_ptr);
+  unregister_locked(conv_su16);
+  // A message that passed the level test before it fell goes nowhere
+  // rather than to the standard error stream.
+  log_level.store(0);
+  log_sink.store(drop_sink);
+  os_file *f = g_file.exchange(nullptr);
+  wait_quiet(); // a message may still be on its way to the file
+  if (f)
+    os_close(f);
+  log_sink.store(stderr_sink);
 }
