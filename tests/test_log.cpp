@@ -79,6 +79,17 @@ TEST(Log, NestedOpenAndClose) {
   EXPECT_EQ(d.content(2), "log open\nstill open\nlog closed\n");
 }
 
+TEST(Log, DisabledMessageEvaluatesNoArgument) {
+  log_capture cap(2);
+  int calls = 0;
+  auto arg = [&] { return ++calls; };
+  log_printf(3, "traffic %d", arg());
+  EXPECT_EQ(calls, 0);
+  log_printf(2, "progress %d", arg());
+  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(cap.has("progress 1"));
+}
+
 TEST(Log, LongMessagesAreCutTo255) {
   log_capture cap(9);
   std::string s(300, 'x');

@@ -1,55 +1,25 @@
-// The audio path allocates nothing: every call of the system allocator
-// while run, midi and onctl execute is counted.
-#include <cstdlib>
-
+// The audio path allocates nothing and makes no system call: every call
+// of the system allocator and of the system while run, midi and onctl
+// execute is counted.
+#include "rt_wrap.h"
 #include "synth_rig.h"
-
-extern "C" {
-void *__real_malloc(std::size_t n);
-void *__real_calloc(std::size_t n, std::size_t m);
-void *__real_realloc(void *p, std::size_t n);
-}
-
-namespace {
-volatile bool g_counting = false; // volatile: malloc is assumed not to read globals
-volatile int g_calls = 0;
-} // namespace
-
-extern "C" {
-void *__wrap_malloc(std::size_t n) {
-  g_calls = g_calls + (g_counting ? 1 : 0);
-  return __real_malloc(n);
-}
-void *__wrap_calloc(std::size_t n, std::size_t m) {
-  g_calls = g_calls + (g_counting ? 1 : 0);
-  return __real_calloc(n, m);
-}
-void *__wrap_realloc(void *p, std::size_t n) {
-  g_calls = g_calls + (g_counting ? 1 : 0);
-  return __real_realloc(p, n);
-}
-}
 
 namespace {
 
 class RealTime : public SynthTest {};
 
 TEST_F(RealTime, RunMidiAndOnctlDoNotAllocate) {
-  // The counter sees the allocator.
-  static void *volatile probe;
-  g_counting = true;
-  probe = std::malloc(8);
-  g_counting = false;
-  std::free(probe);
-  ASSERT_EQ(g_calls, 1);
+  ASSERT_TRUE(rtwrap::probe());
   synth *s = make(8, 256);
-  testutil::log_capture cap(3); // logging on: messages must not allocate either
+  // Logging on (into memory): messages must not allocate or call the
+  // system either.
+  testutil::log_capture cap(3);
   std::vector<std::int32_t> l(256), r(256);
   std::int32_t *o[2] = {l.data(), r.data()};
   orka_info info{};
   SYNTH_MODULE.info(&info);
-  g_counting = true;
-  g_calls = 0;
+  rtwrap::reset();
+  rtwrap::counting = true;
   for (int round = 0; round < 40; ++round) {
     const unsigned char msgs[] = {0x90, static_cast<unsigned char>(30 + round), 100,
                                   0xE0, 0, static_cast<unsigned char>(round * 3),
@@ -69,8 +39,10 @@ TEST_F(RealTime, RunMidiAndOnctlDoNotAllocate) {
     SYNTH_MODULE.midi(s, on, 3);
   }
   SYNTH_MODULE.run(s, nullptr, o, 256);
-  g_counting = false;
-  EXPECT_EQ(g_calls, 0);
+  rtwrap::counting = false;
+  EXPECT_EQ(rtwrap::allocs, 0);
+  EXPECT_EQ(rtwrap::locks, 0);
+  EXPECT_EQ(rtwrap::syscalls, 0);
   EXPECT_GT(cap.lines().size(), 10u);
 }
 

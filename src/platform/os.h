@@ -56,7 +56,7 @@ void *os_dlopen(const os_char16 *path);
 void *os_dlsym(void *lib, const char *name);
 void os_dlclose(void *lib);
 
-// Identifier of the calling thread.
+// Identifier of the calling thread; no system call after a thread's first.
 std::uint32_t os_thread_id();
 
 // Mutual-exclusion lock (not recursive).

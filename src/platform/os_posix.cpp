@@ -159,7 +159,19 @@ void *os_dlopen(const os_char16 *path) {
 void *os_dlsym(void *lib, const char *name) { return dlsym(lib, name); }
 void os_dlclose(void *lib) { dlclose(lib); }
 
-std::uint32_t os_thread_id() { return static_cast<std::uint32_t>(syscall(SYS_gettid)); }
+namespace {
+// The calling thread's identifier, asked of the system once per thread
+// (it is a system call, and log lines of the audio thread carry it).
+thread_local std::uint32_t t_thread_id = 0;
+// A forked child is a new thread with its parent's copy of the cache.
+const int g_fork_reset = pthread_atfork(nullptr, nullptr, [] { t_thread_id = 0; });
+} // namespace
+
+std::uint32_t os_thread_id() {
+  if (!t_thread_id)
+    t_thread_id = static_cast<std::uint32_t>(syscall(SYS_gettid));
+  return t_thread_id;
+}
 
 struct os_mutex {
   pthread_mutex_t m;
