@@ -2,10 +2,12 @@
 // library in a temporary installation, driven through the test host.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testutil.h"
@@ -42,10 +44,13 @@ protected:
     make_dirs(synth + "/data");
     std::filesystem::copy_file(ORKA_ENGINE, synth + "/" + ENGINE_NAME,
                                std::filesystem::copy_options::overwrite_existing);
-    write_file(synth + "/data/midisyn.conf",
-               "wav tone {\nmap { data \"tone.raw\"\nloop 4800\n}\n}\n"
-               "patch 0 \"Sine\" {\nlayer a {\nwav tone\n}\n}\n");
+    define("patch 0 \"Sine\" {\nlayer a {\nwav tone\n}\n}\n");
     write_file(synth + "/data/tone.raw", raw_sine(48.0, 100, 16000));
+  }
+  // The definition: the wave "tone" and the given patches.
+  void define(const std::string &patches) {
+    write_file(dir_.path() + "/Glimra/Synth/data/midisyn.conf",
+               "wav tone {\nmap { data \"tone.raw\"\nloop 4800\n}\n}\n" + patches);
   }
   std::string log() const { return read_file(dir_.file("Glimra-Synth/log2")); }
   bool logged(const std::string &text) const { return log().find(text) != std::string::npos; }
@@ -341,11 +346,79 @@ TEST_F(Plugin, ProcessingRefusalsAndLimits) {
   EXPECT_EQ(l[10], 0.0f);
   vsthost_process(&a_, out, 1000); // longer than the block size: in pieces
   EXPECT_NE(out[0][999], 0.0f);
-  // The block size changes while started: the engine restarts.
-  vsthost_dispatch(&a_, VST_EFF_SET_BLOCK_SIZE, 0, 512);
-  EXPECT_TRUE(logged("setblocksize: restarting engine"));
-  vsthost_process(&a_, out, 512);
-  EXPECT_NE(out[0][300], 0.0f);
+  // A block size of 0: every block is refused.
+  vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 0);
+  vsthost_dispatch(&a_, VST_EFF_SET_BLOCK_SIZE, 0, 0);
+  vsthost_dispatch(&a_, VST_EFF_MAINS_CHANGED, 0, 1);
+  vsthost_process(&a_, out, 64);
+  EXPECT_TRUE(logged("0: block size too small"));
+}
+
+TEST_F(Plugin, BlockSizeChangedDuringPlaybackKeepsTheTails) {
+  // Two instances play the same; one is told a new block size while it
+  // plays.  It goes on with its buffers and its tails, sample for sample.
+  play(&a_, 48000.0f, 256);
+  play(&b_, 48000.0f, 256);
+  for (vsthost *h : {&a_, &b_}) { // reverb and chorus on
+    h->eff->set_parameter(h->eff, 3, 1.0f);
+    h->eff->set_parameter(h->eff, 4, 1.0f);
+    vsthost_events(h, {{0x90, 64, 127}});
+  }
+  std::vector<std::vector<float>> oa, ob;
+  for (int k = 0; k < 40; ++k) {
+    if (k == 8)
+      vsthost_events(&a_, {{0x80, 64, 0}}), vsthost_events(&b_, {{0x80, 64, 0}});
+    if (k == 10)
+      vsthost_dispatch(&a_, VST_EFF_SET_BLOCK_SIZE, 0, 1024);
+    vsthost_process(&a_, oa, 600); // longer than either size: in pieces
+    vsthost_process(&b_, ob, 600);
+    ASSERT_EQ(oa, ob) << "block " << k;
+  }
+  EXPECT_NE(oa[0][599], 0.0f); // the tail is still sounding
+  EXPECT_TRUE(logged("setblocksize: busy, 1024 from the next start"));
+}
+
+TEST_F(Plugin, SelectorTextsReadBackThroughTheChunk) {
+  // Patch names that hold "#", "-", leading and trailing blanks, or that
+  // begin other names, and names of 46 characters.
+  const std::vector<std::string> names = {
+      "E.Piano", "E.Piano #2", "Organ ", "Organ", " Lead", "Pad - warm", "# not a comment",
+      "Forty-six characters, with a # and a - in them", std::string(46, 'x')};
+  std::string patches;
+  for (std::size_t k = 0; k < names.size(); ++k)
+    patches += "patch " + std::to_string(k) + " \"" + names[k] + "\" {\nlayer a {\nwav tone\n}\n}\n";
+  define(patches);
+  ASSERT_TRUE(open(&a_));
+  ASSERT_TRUE(open(&b_));
+  const int last = static_cast<int>(names.size()); // then "Percussions"
+  auto chunk_of = [](vsthost *h) {
+    char *c = nullptr;
+    const intptr_t n = vsthost_dispatch(h, VST_EFF_GET_CHUNK, 0, 0, &c);
+    return std::string(c, static_cast<std::size_t>(n));
+  };
+  for (int k = 0; k <= last; ++k) {
+    for (int hold = 0; hold < 3; ++hold) {
+      a_.eff->set_parameter(a_.eff, 0, static_cast<float>(k) / static_cast<float>(last));
+      a_.eff->set_parameter(a_.eff, 5, hold / 2.0f);
+      a_.eff->set_parameter(a_.eff, 15, 0.1f * (k + 1)); // the reverb's pan angle texts
+      const std::string text = chunk_of(&a_);
+      const std::string want = k < last ? names[static_cast<std::size_t>(k)] : "Percussions";
+      EXPECT_NE(text.find("patch = " + want + "\n"), std::string::npos) << text;
+      vsthost_dispatch(&b_, VST_EFF_SET_CHUNK, 0, static_cast<intptr_t>(text.size()),
+                       const_cast<char *>(text.data()));
+      EXPECT_EQ(chunk_of(&b_), text) << "patch " << k;
+      EXPECT_EQ(b_.eff->get_parameter(b_.eff, 0), a_.eff->get_parameter(a_.eff, 0)) << k;
+    }
+  }
+  // A preset name with "#" and blanks comes back too.
+  std::string named = chunk_of(&a_);
+  named.replace(0, named.find('\n'), "name = \" #1 \\\\ \\\"odd\\\" \"");
+  vsthost_dispatch(&b_, VST_EFF_SET_CHUNK, 0, static_cast<intptr_t>(named.size()),
+                   const_cast<char *>(named.data()));
+  EXPECT_EQ(chunk_of(&b_), named);
+  char name[32] = {};
+  vsthost_dispatch(&b_, VST_EFF_GET_PROGRAM_NAME, 0, 0, name);
+  EXPECT_STREQ(name, " #1 \\ \"odd\" ");
 }
 
 TEST_F(Plugin, NoteAtEverySupportedRate) {
@@ -446,6 +519,52 @@ TEST_F(Plugin, ProgramsModeSavedAndRestored) {
   char name[16] = {};
   vsthost_dispatch(&b_, VST_EFF_GET_PARAM_NAME, 21, 0, name);
   EXPECT_STREQ(name, "Program");
+}
+
+// Threads as a workstation uses them; run under ThreadSanitizer as well.
+using PluginThreads = Plugin;
+
+TEST_F(PluginThreads, TwoInstancesPlayedAndSavedInParallel) {
+  // Each instance renders notes on its own audio thread while its own host
+  // thread automates it and saves and restores its state, both at once.
+  play(&a_);
+  play(&b_);
+  std::string saved[2];
+  std::atomic<int> playing{2};
+  auto audio = [&](vsthost *h, int key) {
+    std::vector<std::vector<float>> out;
+    for (int k = 0; k < 60; ++k) {
+      vsthost_events(h, {{0x90, static_cast<unsigned char>(key + k % 12), 100},
+                         {0x80, static_cast<unsigned char>(key + (k + 6) % 12), 0}});
+      vsthost_process(h, out, 256);
+    }
+    playing.fetch_sub(1);
+  };
+  auto host = [&](vsthost *h, int which) {
+    for (int k = 0; k < 150 || playing.load() > 0; ++k) {
+      h->eff->set_parameter(h->eff, 1, static_cast<float>(k % 128) / 127.0f);
+      char *c = nullptr;
+      const intptr_t n = vsthost_dispatch(h, VST_EFF_GET_CHUNK, 0, 0, &c);
+      const std::string text(c, static_cast<std::size_t>(n));
+      vsthost_dispatch(h, VST_EFF_SET_CHUNK, 0, n, const_cast<char *>(text.data()));
+      char display[16];
+      vsthost_dispatch(h, VST_EFF_GET_PARAM_DISPLAY, 1, 0, display);
+      saved[which] = text;
+    }
+  };
+  std::thread ta(audio, &a_, 48), tb(audio, &b_, 60), ha(host, &a_, 0), hb(host, &b_, 1);
+  ta.join();
+  tb.join();
+  ha.join();
+  hb.join();
+  // Each instance's last save is its own state, whole.
+  for (vsthost *h : {&a_, &b_}) {
+    char *c = nullptr;
+    const intptr_t n = vsthost_dispatch(h, VST_EFF_GET_CHUNK, 0, 0, &c);
+    EXPECT_EQ(std::string(c, static_cast<std::size_t>(n)), saved[h == &a_ ? 0 : 1]);
+  }
+  EXPECT_NE(saved[0].find("volume = "), std::string::npos);
+  EXPECT_FALSE(logged("double free"));
 }
 
 } // namespace

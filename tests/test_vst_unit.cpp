@@ -2,7 +2,13 @@
 // a test editor whose window this test's thread owns.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "platform/os.h"
@@ -69,6 +75,100 @@ TEST(VstParams, RoundingAndHandOver) {
   EXPECT_EQ(big[199], 1.0f);
   e->process_replacing(e, nullptr, bo, 0);
   EXPECT_EQ(g_rec.last_n, 0);
+  close_fake(e);
+}
+
+TEST(VstBlockSize, SetWhileStartedWaitsForTheNextStart) {
+  vst_effect *e = start_fake(64);
+  std::vector<float> l(200), r(200);
+  float *out[2] = {l.data(), r.data()};
+  e->process_replacing(e, nullptr, out, 64);
+  const std::int32_t *bus = g_rec.last_out;
+  // The host changes the size during playback: the engine goes on with its
+  // buffers and its size, and longer blocks are rendered in pieces.
+  e->dispatcher(e, VST_EFF_SET_BLOCK_SIZE, 0, 128, nullptr, 0.0f);
+  EXPECT_EQ(g_rec.stops, 0);
+  EXPECT_EQ(g_rec.starts.size(), 1u);
+  g_rec.runs = 0;
+  e->process_replacing(e, nullptr, out, 200);
+  EXPECT_EQ(g_rec.last_out, bus);
+  EXPECT_EQ(g_rec.runs, 4); // 64 + 64 + 64 + 8
+  EXPECT_EQ(l[199], 1.0f);
+  // The next start takes the new size.
+  e->dispatcher(e, VST_EFF_MAINS_CHANGED, 0, 0, nullptr, 0.0f);
+  e->dispatcher(e, VST_EFF_MAINS_CHANGED, 0, 1, nullptr, 0.0f);
+  ASSERT_EQ(g_rec.starts.size(), 2u);
+  EXPECT_EQ(g_rec.starts[1], (std::pair<int, int>{8, 128}));
+  g_rec.runs = 0;
+  e->process_replacing(e, nullptr, out, 200);
+  EXPECT_EQ(g_rec.runs, 2); // 128 + 72
+  EXPECT_EQ(g_rec.last_n, 72);
+  // Stopped, a new size is taken at once.
+  e->dispatcher(e, VST_EFF_MAINS_CHANGED, 0, 0, nullptr, 0.0f);
+  e->dispatcher(e, VST_EFF_SET_BLOCK_SIZE, 0, 32, nullptr, 0.0f);
+  e->dispatcher(e, VST_EFF_MAINS_CHANGED, 0, 1, nullptr, 0.0f);
+  EXPECT_EQ(g_rec.starts.back().second, 32);
+  close_fake(e);
+}
+
+TEST(VstBlockSize, ZeroRefusesEveryBlock) {
+  testutil::log_capture cap(1);
+  vst_effect *e = open_fake(false);
+  e->dispatcher(e, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, 48000.0f);
+  e->dispatcher(e, VST_EFF_SET_BLOCK_SIZE, 0, 0, nullptr, 0.0f);
+  e->dispatcher(e, VST_EFF_MAINS_CHANGED, 0, 1, nullptr, 0.0f);
+  std::vector<float> l(16, 7.0f), r(16, 7.0f);
+  float *out[2] = {l.data(), r.data()};
+  e->process_replacing(e, nullptr, out, 16);
+  EXPECT_TRUE(cap.has("0: block size too small")) << cap.all();
+  EXPECT_EQ(g_rec.runs, 0);
+  EXPECT_EQ(l[3], 0.0f); // silence, not the host's buffer back
+  close_fake(e);
+}
+
+TEST(VstChunk, SetChunkDecisions) {
+  testutil::log_capture cap(1);
+  vst_effect *e = open_fake(false);
+  e->set_parameter(e, 0, 0.5f);
+  e->set_parameter(e, 2, 1.0f);
+  const float level = e->get_parameter(e, 0);
+  char *chunk = nullptr;
+  const intptr_t n = e->dispatcher(e, VST_EFF_GET_CHUNK, 0, 0, &chunk, 0.0f);
+  ASSERT_GT(n, 0);
+  const std::string saved(chunk, static_cast<std::size_t>(n));
+  EXPECT_EQ(saved, "name = \"init\"\nlevel = 64\non = 0\nmode = m2\nfixed = 0\n");
+  // Nothing to read: the state stays, with a line in the log.
+  struct row {
+    const char *text;
+    intptr_t len;
+  };
+  for (const row &rw : {row{nullptr, 10}, row{saved.c_str(), -1}, row{saved.c_str(), intptr_t{1} << 40},
+                        row{saved.c_str(), (intptr_t{1} << 20) + 1}}) {
+    cap.clear();
+    e->dispatcher(e, VST_EFF_SET_CHUNK, 0, rw.len, const_cast<char *>(rw.text), 0.0f);
+    EXPECT_EQ(e->get_parameter(e, 0), level) << rw.len;
+    EXPECT_EQ(e->get_parameter(e, 2), 1.0f) << rw.len;
+    EXPECT_TRUE(cap.has(rw.text ? "setchunk: bad size: state kept" : "setchunk: no text: state kept"))
+        << cap.all();
+  }
+  // An empty text is a valid one: every default.
+  e->dispatcher(e, VST_EFF_SET_CHUNK, 0, 0, const_cast<char *>(""), 0.0f);
+  EXPECT_EQ(e->get_parameter(e, 2), 0.5f);
+  // Values the module yields beyond a control's range are held at its ends.
+  const int wild[4] = {1000, -5, 7, 3};
+  g_rec.scan_vals = wild;
+  e->dispatcher(e, VST_EFF_SET_CHUNK, 0, n, const_cast<char *>(saved.c_str()), 0.0f);
+  g_rec.scan_vals = nullptr;
+  EXPECT_EQ(e->get_parameter(e, 0), 1.0f);
+  EXPECT_EQ(e->get_parameter(e, 1), 0.0f);
+  EXPECT_EQ(e->get_parameter(e, 2), 1.0f);
+  EXPECT_EQ(e->get_parameter(e, 3), 0.0f);
+  // And the saved text brings everything back.
+  e->dispatcher(e, VST_EFF_SET_CHUNK, 0, n, const_cast<char *>(saved.c_str()), 0.0f);
+  EXPECT_EQ(e->get_parameter(e, 0), level);
+  char *again = nullptr;
+  const intptr_t m = e->dispatcher(e, VST_EFF_GET_CHUNK, 0, 0, &again, 0.0f);
+  EXPECT_EQ(std::string(again, static_cast<std::size_t>(m)), saved);
   close_fake(e);
 }
 
@@ -232,6 +332,61 @@ TEST(VstEditor, BridgeCarriesChangesOnceAndInOrder) {
   free_window(window);
 }
 
+// Ends the process when a step hangs, so that a deadlock fails the suite
+// instead of holding it up.
+class watchdog {
+public:
+  watchdog(const char *what, int seconds)
+      : thread_([this, what, seconds] {
+          std::unique_lock<std::mutex> lk(m_);
+          if (!cv_.wait_for(lk, std::chrono::seconds(seconds), [this] { return done_; })) {
+            std::fprintf(stderr, "%s: still waiting after %d s\n", what, seconds);
+            std::_Exit(1);
+          }
+        }) {}
+  ~watchdog() {
+    {
+      std::lock_guard<std::mutex> lk(m_);
+      done_ = true;
+    }
+    cv_.notify_one();
+    thread_.join();
+  }
+
+private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+TEST(VstEditor, ClosingWhileTheUiThreadWaitsForTheWindow) {
+  // The window's thread changes a parameter and closes the instance
+  // without handling its messages in between (also after "EditClose"):
+  // the UI thread's request for the window must not hold the close up.
+  for (bool edit_close_first : {false, true}) {
+    vst_effect *e = open_fake(true);
+    void *window = make_window();
+    g_ed.window = window;
+    ASSERT_EQ(e->dispatcher(e, VST_EFF_EDIT_OPEN, 0, 0, nullptr, 0.0f), 1);
+    e->set_parameter(e, 0, 0.25f);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the UI thread asks
+    if (edit_close_first)
+      e->dispatcher(e, VST_EFF_EDIT_CLOSE, 0, 0, nullptr, 0.0f);
+    const auto t0 = std::chrono::steady_clock::now();
+    {
+      watchdog dog("closing with a request for the window pending", 10);
+      close_fake(e);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1)) << edit_close_first;
+    EXPECT_EQ(g_ed.destroys, 1);
+    g_ed.setctl.clear();
+    pump(window, 50); // a request left behind finds its instance gone
+    EXPECT_TRUE(g_ed.setctl.empty());
+    free_window(window);
+  }
+}
+
 TEST(VstEditor, ClosingWithTheWindowStillOpen) {
   vst_effect *e = open_fake(true);
   void *window = make_window();
@@ -241,6 +396,64 @@ TEST(VstEditor, ClosingWithTheWindowStillOpen) {
   EXPECT_EQ(g_ed.detaches, 1);
   EXPECT_EQ(g_ed.destroys, 1);
   free_window(window);
+}
+
+TEST(VstThreads, AudioGoesOnWhileTheHostAndTheEditorChangeControls) {
+  // As a workstation drives an instance: the audio thread renders and
+  // automates, the host's thread sets parameters, saves and restores the
+  // state and reads value texts, the window's thread shows the editor and
+  // the user turns its knobs.  Run under ThreadSanitizer as well.
+  vst_effect *e = open_fake(true);
+  e->dispatcher(e, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, 48000.0f);
+  e->dispatcher(e, VST_EFF_SET_BLOCK_SIZE, 0, 64, nullptr, 0.0f);
+  e->dispatcher(e, VST_EFF_MAINS_CHANGED, 0, 1, nullptr, 0.0f);
+  std::atomic<bool> stop{false}, shown{false};
+  std::atomic<int> blocks{0};
+  std::thread audio([&] {
+    std::vector<float> l(100), r(100);
+    float *out[2] = {l.data(), r.data()};
+    for (int k = 0; !stop.load() || k < 200; ++k) {
+      e->set_parameter(e, 1, static_cast<float>(k % 2));
+      e->process_replacing(e, nullptr, out, k % 3 ? 64 : 100);
+      blocks.fetch_add(1);
+    }
+  });
+  std::thread gui([&] {
+    void *window = make_window();
+    g_ed.window = window;
+    vst_rect *rect = nullptr;
+    e->dispatcher(e, VST_EFF_EDIT_GET_RECT, 0, 0, &rect, 0.0f);
+    e->dispatcher(e, VST_EFF_EDIT_OPEN, 0, 0, nullptr, 0.0f);
+    for (int k = 0; !stop.load() || k < 50; ++k) {
+      g_ed.cb->setctl(g_ed.cbarg, 2, k % 3);
+      pump(window, 5);
+      if (k % 20 == 19) { // closed and opened again
+        e->dispatcher(e, VST_EFF_EDIT_CLOSE, 0, 0, nullptr, 0.0f);
+        e->dispatcher(e, VST_EFF_EDIT_OPEN, 0, 0, nullptr, 0.0f);
+      }
+    }
+    shown = !g_ed.setctl.empty();
+    e->dispatcher(e, VST_EFF_EDIT_CLOSE, 0, 0, nullptr, 0.0f);
+    pump(window, 20);
+    free_window(window);
+  });
+  char text[16];
+  for (int k = 0; k < 300; ++k) {
+    e->set_parameter(e, 0, static_cast<float>(k % 128) / 127.0f);
+    char *chunk = nullptr;
+    const intptr_t n = e->dispatcher(e, VST_EFF_GET_CHUNK, 0, 0, &chunk, 0.0f);
+    const std::string saved(chunk, static_cast<std::size_t>(n));
+    e->dispatcher(e, VST_EFF_SET_CHUNK, 0, n, const_cast<char *>(saved.data()), 0.0f);
+    e->dispatcher(e, VST_EFF_GET_PARAM_DISPLAY, 2, 0, text, 0.0f);
+    (void)e->get_parameter(e, 2);
+  }
+  stop = true;
+  audio.join();
+  gui.join();
+  EXPECT_GE(blocks.load(), 200);
+  EXPECT_TRUE(shown.load());
+  EXPECT_EQ(e->get_parameter(e, 0), 299 % 128 / 127.0f);
+  close_fake(e);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "module/settings.h"
 #include "vst/okvst.h"
 
 extern "C" vst_effect *VSTPluginMain(vst_hostcb host);
@@ -25,6 +26,10 @@ struct recorder {
   std::vector<midi_rec> midi;
   int runs = 0;
   int last_n = -1;
+  const std::int32_t *last_out = nullptr; // the first output bus of the last run
+  std::vector<std::pair<int, int>> starts; // rate index and block size
+  int stops = 0;
+  const int *scan_vals = nullptr; // when set, what scan yields instead of reading
   const orka_hostcb *cb = nullptr;
   void *cbarg = nullptr;
 };
@@ -51,11 +56,16 @@ inline void *m_new(const orka_hostcb *cb, void *arg) {
   return &g_rec;
 }
 inline void m_del(void *) {}
-inline int m_start(void *, int, int) { return 1; }
+inline int m_start(void *, int rate, int blksz) {
+  g_rec.starts.push_back({rate, blksz});
+  return 1;
+}
+inline void m_stop(void *) { ++g_rec.stops; }
 inline void m_nop(void *) {}
 inline void m_run(void *, std::int32_t *const *, std::int32_t *const *out, int n) {
   ++g_rec.runs;
   g_rec.last_n = n;
+  g_rec.last_out = out[0];
   for (int i = 0; i < n; ++i) {
     out[0][i] = 134217728;       // 1.0
     out[1][i] = -134217728 / 2;  // -0.5
@@ -68,9 +78,23 @@ inline void m_midi(void *, const unsigned char *b, int n) {
   g_rec.midi.push_back(r);
 }
 
+extern const orka_module FAKE;
+inline std::size_t m_print(void *, const char *preset, const int *vals, char *buf) {
+  return orka_print(&FAKE, preset, vals, buf);
+}
+inline std::size_t m_scan(void *, char preset[ORKA_TEXTLEN], int *vals, const char *text,
+                          std::size_t len) {
+  const char *pos = text;
+  std::size_t left = len;
+  const int ok = orka_scan(&FAKE, preset, vals, &pos, &left);
+  if (g_rec.scan_vals)
+    std::memcpy(vals, g_rec.scan_vals, 4 * sizeof(int));
+  return ok ? static_cast<std::size_t>(pos - text) : 0;
+}
+
 inline const orka_module FAKE = {m_info,  m_ctlinfo, m_selinfo, nullptr, nullptr, m_new,
-                          m_del,   m_start,   m_nop,     m_nop,   m_run,   m_onctl,
-                          m_midi,  nullptr,   nullptr,   nullptr, nullptr};
+                          m_del,   m_start,   m_stop,    m_nop,   m_run,   m_onctl,
+                          m_midi,  m_print,   m_scan,    nullptr, nullptr};
 
 // The test editor: its window is a platform window owned by this thread.
 struct editor_log {

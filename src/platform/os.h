@@ -132,10 +132,13 @@ int os_strlen16(const os_char16 *s);
 // Editor windows.  os_wnd_hook makes a window accept run requests: on
 // Windows it replaces the window's procedure and keeps the previous one in
 // the window property "orka_wndproc".  os_wnd_run runs fn(arg) on the
-// window's own thread and returns when it has run.
+// window's own thread and returns when it has run.  os_wnd_post queues
+// the same request and returns at once; false when it could not be queued.
+// A request queued to a window that is destroyed is dropped.
 constexpr unsigned ORKA_MSG_RUN = 1024 + 161;
 bool os_wnd_hook(void *window);
 bool os_wnd_run(void *window, void (*fn)(void *), void *arg);
+bool os_wnd_post(void *window, void (*fn)(void *), void *arg);
 
 #ifndef _WIN32
 // The folder `up` levels above the file that holds the calling code (the
@@ -147,10 +150,12 @@ int os_self_dir16(int up, os_char16 *buf, int cap);
 const char *os_default_root();
 
 // POSIX stand-in for an editor window: an object owned by one thread,
-// which handles run requests when it calls os_window_pump.
+// which handles run requests when it calls os_window_pump.  It queues up
+// to 64 posted requests.
 struct os_window;
 os_window *os_window_new();
 void os_window_delete(os_window *w);
-// Runs every pending request; waits up to wait_ms for one when none is.
+// Runs every pending request, posted ones in order; waits up to wait_ms
+// for one when none is.
 void os_window_pump(os_window *w, int wait_ms);
 #endif

@@ -251,9 +251,14 @@ struct os_window {
   pthread_mutex_t m;
   pthread_cond_t cv;
   pthread_t owner;
-  void (*fn)(void *);
+  void (*fn)(void *); // the request of a waiting os_wnd_run
   void *arg;
   unsigned long posted, done;
+  struct request {
+    void (*fn)(void *);
+    void *arg;
+  } queue[64]; // os_wnd_post's, a ring
+  unsigned head, count;
 };
 
 os_window *os_window_new() {
@@ -274,7 +279,7 @@ void os_window_delete(os_window *w) {
 
 void os_window_pump(os_window *w, int wait_ms) {
   pthread_mutex_lock(&w->m);
-  if (w->posted == w->done && wait_ms > 0) {
+  if (w->posted == w->done && w->count == 0 && wait_ms > 0) {
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     ts.tv_sec += wait_ms / 1000;
@@ -284,6 +289,14 @@ void os_window_pump(os_window *w, int wait_ms) {
       ts.tv_nsec -= 1000000000L;
     }
     pthread_cond_timedwait(&w->cv, &w->m, &ts);
+  }
+  for (unsigned n = w->count; n > 0; --n) { // those queued now, in order
+    const os_window::request r = w->queue[w->head];
+    w->head = (w->head + 1) % 64;
+    --w->count;
+    pthread_mutex_unlock(&w->m);
+    r.fn(r.arg);
+    pthread_mutex_lock(&w->m);
   }
   if (w->posted != w->done) {
     void (*fn)(void *) = w->fn;
@@ -316,4 +329,17 @@ bool os_wnd_run(void *window, void (*fn)(void *), void *arg) {
     pthread_cond_wait(&w->cv, &w->m);
   pthread_mutex_unlock(&w->m);
   return true;
+}
+
+bool os_wnd_post(void *window, void (*fn)(void *), void *arg) {
+  auto *w = static_cast<os_window *>(window);
+  pthread_mutex_lock(&w->m);
+  const bool room = w->count < 64;
+  if (room) {
+    w->queue[(w->head + w->count) % 64] = {fn, arg};
+    ++w->count;
+    pthread_cond_broadcast(&w->cv);
+  }
+  pthread_mutex_unlock(&w->m);
+  return room;
 }

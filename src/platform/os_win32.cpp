@@ -195,3 +195,8 @@ bool os_wnd_run(void *window, void (*fn)(void *), void *arg) {
                reinterpret_cast<LPARAM>(arg));
   return true;
 }
+
+bool os_wnd_post(void *window, void (*fn)(void *), void *arg) {
+  return PostMessageW(static_cast<HWND>(window), ORKA_MSG_RUN, reinterpret_cast<WPARAM>(fn),
+                      reinterpret_cast<LPARAM>(arg)) != 0;
+}

@@ -3,6 +3,7 @@
 // an editor when the library has one.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -14,11 +15,16 @@ constexpr const char *OKVST_VENDOR = "Glimra";
 constexpr const char *OKVST_PRODUCT = "Synth";
 constexpr int OKVST_UNIQUE_ID = 0x64697163;
 
+// Words that several threads read and write (the host's, the audio
+// thread, the UI and window threads) are relaxed atomics: each is read and
+// written whole and orders nothing else.
+constexpr std::memory_order OKVST_RLX = std::memory_order_relaxed;
+
 struct okvst_ctl {
-  int max;    // nvals - 1
-  int val;    // the value the host, the editor and the chunk see
-  int engval; // the value last sent to the engine
-  int uival;  // the value last shown in the editor; -1 before the first
+  int max;                 // nvals - 1
+  std::atomic<int> val;    // the value the host, the editor and the chunk see
+  std::atomic<int> engval; // the value last sent to the engine
+  std::atomic<int> uival;  // the value last shown in the editor; -1 before the first
 };
 
 struct okvst_uithread {
@@ -27,28 +33,41 @@ struct okvst_uithread {
   os_thread *thread;
 };
 
+struct okvst_inst;
+// What lets a window's thread find the instance that asked it to sync,
+// when the request arrives after it was posted (okvst_ui.cpp).
+struct okvst_uirun {
+  std::uintptr_t serial;   // names the instance in its requests
+  okvst_inst *next;        // in the list of instances with an editor
+  bool running, waited;    // under that list's lock
+  std::atomic<int> posted; // a request is on its way to the window
+};
+
 struct okvst_inst {
   vst_effect effect; // first: the host's pointer is also the record's
   vst_rect rect;
   int rateidx; // -1 until a valid rate is set
-  int blksz;
-  int started;
+  int blksz;   // the size of the bus buffers, and of the engine's blocks
+  int blknext; // a size set while started, for the next start; -1 none
+  std::atomic<int> started;
   orka_info info;
   okvst_ctl ctls[ORKA_MAXCTLS];
   void *engine;
-  void *editor, *window;
+  void *editor;
+  std::atomic<void *> window;
   std::int32_t *bus;
   std::int32_t *inbus[ORKA_MAXBUS], *outbus[ORKA_MAXBUS];
   vst_hostcb host;
   char *chunk;
   std::size_t chunksz;
   char preset[ORKA_TEXTLEN];
-  int presetchg;
+  std::atomic<int> presetchg;
   os_mutex *lock;
   okvst_uithread uithread;
-  os_sem *sem;
-  volatile int quit;
+  std::atomic<os_sem *> sem; // set once the UI thread's semaphore exists
+  std::atomic<int> quit;
   volatile std::int32_t wakeup; // changed only by compare-and-swap
+  okvst_uirun uirun;
 };
 
 // Process-wide state (instances are created and closed one at a time).
@@ -77,7 +96,8 @@ int orka_rateidx(double rate);
 
 inline okvst_inst *okvst_of(vst_effect *e) { return static_cast<okvst_inst *>(e->object); }
 
-// Host thread (serialised).  Frees everything of an instance after "Close".
+// Host thread.  Frees everything of an instance after "Close"; instances
+// are created and torn down one at a time, whatever threads the host uses.
 void okvst_teardown(okvst_inst *p);
 intptr_t okvst_dispatch(vst_effect *e, std::int32_t opcode, std::int32_t index, intptr_t value,
                         void *ptr, float opt);
@@ -99,7 +119,8 @@ extern const orka_hostcb OKVST_HOSTCB;
 void okvst_ui_open(okvst_inst *p);
 void okvst_ui_stop(okvst_inst *p);
 void okvst_ui_sync(void *arg);
-// Wakes the UI thread when it exists.
+// Wakes the UI thread when it exists.  Any thread, the audio thread
+// included: one semaphore post, no lock.
 void okvst_ui_post(okvst_inst *p);
 intptr_t okvst_edit_getrect(okvst_inst *p, void *ptr);
 intptr_t okvst_edit_open(okvst_inst *p, void *parent);

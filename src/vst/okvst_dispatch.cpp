@@ -72,16 +72,20 @@ void set_block_size(okvst_inst *p, int blksz) {
 
 void engine_start(okvst_inst *p) {
   const orka_module *mod = okvst_g.mod;
+  if (p->blknext >= 0) { // set while the engine ran
+    set_block_size(p, p->blknext);
+    p->blknext = -1;
+  }
   mod->start(p->engine, p->rateidx, p->blksz);
   okvst_send_all(p);
   mod->reset(p->engine);
-  p->started = 1;
+  p->started.store(1, std::memory_order_release); // with the bus and size
 }
 
 void param_display(okvst_inst *p, int i, char *out) {
   const orka_module *mod = okvst_g.mod;
   char text[ORKA_TEXTLEN] = {};
-  const int v = p->ctls[i].val;
+  const int v = p->ctls[i].val.load(OKVST_RLX);
   if (mod->printval) {
     mod->printval(i, v, text);
   } else {
@@ -131,7 +135,7 @@ intptr_t get_chunk(okvst_inst *p, void *ptr) {
   std::memcpy(name, p->preset, sizeof name);
   int vals[ORKA_MAXCTLS] = {};
   for (int i = 0; i < p->info.nctls; ++i)
-    vals[i] = p->ctls[i].val;
+    vals[i] = p->ctls[i].val.load(OKVST_RLX);
   if (p->chunk)
     xfree(p->chunk);
   p->chunk = nullptr;
@@ -146,22 +150,30 @@ intptr_t get_chunk(okvst_inst *p, void *ptr) {
   return static_cast<intptr_t>(len);
 }
 
+// The longest state text taken; a longer length is a host's mistake, and
+// reading as far would run past its buffer.
+constexpr intptr_t CHUNK_MAX = 1 << 20;
+
 void set_chunk(okvst_inst *p, const void *ptr, intptr_t len) {
   const orka_module *mod = okvst_g.mod;
-  if (!ptr || len < 0 || !mod->scan) // nothing to read: keep the state
+  // Nothing to read: the state stays as it is.
+  if (!ptr || len < 0 || len > CHUNK_MAX) {
+    log_printf(1, "setchunk: %s: state kept", !ptr ? "no text" : "bad size");
+    return;
+  }
+  if (!mod->scan)
     return;
   char name[ORKA_TEXTLEN] = {};
   int vals[ORKA_MAXCTLS] = {};
   mod->scan(p->engine, name, vals, static_cast<const char *>(ptr), static_cast<std::size_t>(len));
   name[ORKA_TEXTLEN - 1] = 0;
   std::memcpy(p->preset, name, sizeof p->preset);
-  p->presetchg = 1;
-  for (int i = 0; i < p->info.nctls; ++i) {
+  p->presetchg.store(1, OKVST_RLX);
+  for (int i = 0; i < p->info.nctls; ++i) { // whatever the module read, within range
     const int v = vals[i];
-    p->ctls[i].val = v < 0 ? 0 : v > p->ctls[i].max ? p->ctls[i].max : v;
+    p->ctls[i].val.store(v < 0 ? 0 : v > p->ctls[i].max ? p->ctls[i].max : v, OKVST_RLX);
   }
-  if (p->editor)
-    okvst_ui_post(p);
+  okvst_ui_post(p); // when an editor exists
 }
 
 intptr_t can_do(okvst_inst *, const char *text) {
@@ -229,7 +241,7 @@ intptr_t locked(okvst_inst *p, int op, int index, intptr_t value, void *ptr, flo
     return 1;
   case VST_EFF_SET_SAMPLE_RATE:
     log_printf(1, "%08x: %s: %g", tid, name, static_cast<double>(opt));
-    if (p->started)
+    if (p->started.load(OKVST_RLX))
       log_printf(1, "setsamplerate: busy");
     else
       p->rateidx = orka_rateidx(std::trunc(static_cast<double>(opt)));
@@ -237,33 +249,31 @@ intptr_t locked(okvst_inst *p, int op, int index, intptr_t value, void *ptr, flo
   case VST_EFF_SET_BLOCK_SIZE: {
     log_printf(1, "%08x: %s: %zd", tid, name, static_cast<std::ptrdiff_t>(value));
     const int n = value < 0 ? 0 : value > (1 << 20) ? (1 << 20) : static_cast<int>(value);
-    if (p->started) {
-      // The engine was started with the old size: restart it with the new
-      // one rather than pull buffers from under it.
-      log_printf(1, "setblocksize: restarting engine");
-      mod->stop(p->engine);
-      p->started = 0;
-      set_block_size(p, n);
-      engine_start(p);
+    if (p->started.load(OKVST_RLX)) {
+      // The audio thread may be in the buffers and the engine runs on its
+      // tails: the new size waits for the next start.
+      log_printf(1, "setblocksize: busy, %d from the next start", n);
+      p->blknext = n;
     } else {
       set_block_size(p, n);
+      p->blknext = -1;
     }
     return 0;
   }
   case VST_EFF_MAINS_CHANGED:
     log_printf(1, "%08x: %s: %zd", tid, name, static_cast<std::ptrdiff_t>(value));
     if (value) {
-      if (p->started)
+      if (p->started.load(OKVST_RLX))
         log_printf(1, "mainschanged: already started");
       else if (p->rateidx == -1)
         log_printf(1, "mainschanged: no valid rate");
       else
         engine_start(p);
-    } else if (!p->started) {
+    } else if (!p->started.load(OKVST_RLX)) {
       log_printf(1, "mainschanged: not started");
     } else {
+      p->started.store(0, OKVST_RLX);
       mod->stop(p->engine);
-      p->started = 0;
     }
     return 0;
   case VST_EFF_GET_CHUNK:
@@ -334,8 +344,9 @@ int orka_rateidx(double rate) {
 
 void okvst_send_all(okvst_inst *p) {
   for (int i = 0; i < p->info.nctls; ++i) {
-    p->ctls[i].engval = p->ctls[i].val;
-    okvst_g.mod->onctl(p->engine, i, p->ctls[i].val);
+    const int v = p->ctls[i].val.load(OKVST_RLX);
+    p->ctls[i].engval.store(v, OKVST_RLX);
+    okvst_g.mod->onctl(p->engine, i, v);
   }
 }
 

@@ -2,6 +2,7 @@
 // creating instance records, and tearing them down again.
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "utils/alloc.h"
 #include "utils/log.h"
@@ -12,6 +13,13 @@ okvst_global okvst_g = {};
 namespace {
 
 constexpr int PATH_UNITS = 260;
+
+// Creating and tearing down instances, the instance count and the library
+// with them, one at a time whichever threads the host uses.
+os_mutex *life_lock() {
+  static os_mutex *m = os_mutex_new(); // created once, thread-safely, never freed
+  return m;
+}
 
 // Undoes the first-instance set-up.
 void global_down() {
@@ -96,8 +104,9 @@ void orka_unload(void *lib) {
   os_dlclose(lib);
 }
 
-// Host thread; the host creates instances one at a time.
+// Any host thread; instances are created and torn down one at a time.
 extern "C" ORKA_EXPORT vst_effect *VSTPluginMain(vst_hostcb host) {
+  os_mutex_guard held(life_lock());
   if (okvst_g.ninst == 0) {
     conv_register(conv_fp, "fp:%u,%d");
     conv_register(conv_su16, "su16:%p");
@@ -116,8 +125,7 @@ extern "C" ORKA_EXPORT vst_effect *VSTPluginMain(vst_hostcb host) {
   ++okvst_g.ninst;
   log_printf(1, "%08x: --- vstmain ---", os_thread_id());
 
-  auto *p = static_cast<okvst_inst *>(xmalloc(sizeof(okvst_inst), XTAG));
-  std::memset(p, 0, sizeof *p);
+  auto *p = ::new (xmalloc(sizeof(okvst_inst), XTAG)) okvst_inst{}; // all zero
   const orka_module *mod = okvst_g.mod;
   mod->info(&p->info);
   if (p->info.nctls > ORKA_MAXCTLS)
@@ -126,11 +134,14 @@ extern "C" ORKA_EXPORT vst_effect *VSTPluginMain(vst_hostcb host) {
     p->info.ninputs = ORKA_MAXBUS;
   if (p->info.noutputs > ORKA_MAXBUS)
     p->info.noutputs = ORKA_MAXBUS;
-  okvst_g.ver_major = p->info.ver_major;
-  okvst_g.ver_minor = p->info.ver_minor;
-  okvst_g.ver_patch = p->info.ver_patch;
+  if (okvst_g.ninst == 1) { // the same for every instance: not written while others read it
+    okvst_g.ver_major = p->info.ver_major;
+    okvst_g.ver_minor = p->info.ver_minor;
+    okvst_g.ver_patch = p->info.ver_patch;
+  }
   p->engine = mod->new_(&OKVST_HOSTCB, p);
   p->rateidx = -1;
+  p->blknext = -1;
   p->host = host;
   p->lock = os_mutex_new();
 
@@ -157,16 +168,17 @@ extern "C" ORKA_EXPORT vst_effect *VSTPluginMain(vst_hostcb host) {
     orka_ctlinfo ci{};
     mod->ctlinfo(i, &ci);
     p->ctls[i].max = ci.nvals - 1;
-    p->ctls[i].val = ci.def;
-    p->ctls[i].uival = -1;
+    p->ctls[i].val.store(ci.def, OKVST_RLX);
+    p->ctls[i].uival.store(-1, OKVST_RLX);
   }
   return &p->effect;
 }
 
 void okvst_teardown(okvst_inst *p) {
-  const orka_module *mod = okvst_g.mod;
-  if (p->editor)
+  if (p->editor) // waits for the window's thread: not under the life lock
     okvst_ui_stop(p);
+  os_mutex_guard held(life_lock());
+  const orka_module *mod = okvst_g.mod;
   mod->del(p->engine);
   if (p->bus) {
     log_printf(1, "freeing bus");

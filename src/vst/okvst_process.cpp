@@ -37,7 +37,8 @@ float okvst_to_host(std::int32_t v) { return static_cast<float>(v * (1.0 / 13421
 void okvst_process(vst_effect *e, float **in, float **out, std::int32_t n) {
   okvst_inst *p = okvst_of(e);
   log_printf(5, "%08x: okvst_process: %d", os_thread_id(), n);
-  if (!p->started) {
+  // Acquire: the bus and block size that "MainsChanged" set before it.
+  if (!p->started.load(std::memory_order_acquire)) {
     // The host asked for audio: it gets silence rather than its buffers back.
     log_printf(1, "warning: not started");
     clear_outputs(p, out, n);
@@ -45,9 +46,10 @@ void okvst_process(vst_effect *e, float **in, float **out, std::int32_t n) {
   }
   const orka_module *mod = okvst_g.mod;
   for (int i = 0; i < p->info.nctls; ++i) {
-    const int v = p->ctls[i].val;
-    if (v != p->ctls[i].engval) {
-      p->ctls[i].engval = v;
+    okvst_ctl &c = p->ctls[i];
+    const int v = c.val.load(OKVST_RLX);
+    if (v != c.engval.load(OKVST_RLX)) {
+      c.engval.store(v, OKVST_RLX);
       mod->onctl(p->engine, i, v);
     }
   }
@@ -63,6 +65,7 @@ void okvst_process(vst_effect *e, float **in, float **out, std::int32_t n) {
     return;
   }
   if (p->blksz == 0) {
+    log_printf(1, "%d: block size too small", p->blksz);
     clear_outputs(p, out, n);
     return;
   }
@@ -122,7 +125,7 @@ float okvst_getparam(vst_effect *e, std::int32_t index) {
   const okvst_ctl &c = p->ctls[index];
   if (c.max <= 0) // a control with one value sits at 0
     return 0.0f;
-  return static_cast<float>(c.val) / static_cast<float>(c.max);
+  return static_cast<float>(c.val.load(OKVST_RLX)) / static_cast<float>(c.max);
 }
 
 void okvst_setparam(vst_effect *e, std::int32_t index, float x) {
@@ -137,9 +140,8 @@ void okvst_setparam(vst_effect *e, std::int32_t index, float x) {
   const int v = c.max <= 0 ? 0 : static_cast<int>(static_cast<double>(x * static_cast<float>(c.max)) + 0.5);
   log_printf(1, "%08x: okvst_setparam: ctl[%d] -> %d", os_thread_id(), index, v);
   log_printf(1, "%08x: okvst_setparam_do: ctl[%d] -> %d", os_thread_id(), index, v);
-  if (v == c.val)
+  if (v == c.val.load(OKVST_RLX))
     return;
-  c.val = v;
-  if (p->editor)
-    okvst_ui_post(p);
+  c.val.store(v, OKVST_RLX);
+  okvst_ui_post(p); // when an editor exists
 }
