@@ -4,52 +4,14 @@
 #include <string>
 
 #include "module/settings.h"
+#include "settings_table.h"
 #include "testutil.h"
 
 using testutil::log_capture;
 
 namespace {
 
-const orka_ctlinfo CTLS[] = {
-    {ORKA_CTL_NUM, 0, 128, 100, "volume", "Volume"},
-    {ORKA_CTL_SEL, 0, 3, 0, "holdmode", "Hold mode"},
-    {ORKA_CTL_SWITCH, 0, 2, 1, "bypass", ""},
-    {ORKA_CTL_SEL, 0, 3, 2, "shape", "Shape"},
-    {ORKA_CTL_SEL, 0, 9, 0, "patch", "Patch"},
-};
-const char *const HOLD[] = {"Pedal", "Bend-Wheel", "Mod-Wheel"};
-const char *const SHAPE[] = {"soft", "hard", "tanh"};
-// Patch names as a definition may give them: blanks, "#" and "-" inside,
-// texts that begin other texts, the longest name a patch may have.
-const char *const PATCH[] = {"Grand Piano", "Percussions", "E.Piano",    "E.Piano #2",
-                             "Organ ",      " Lead",       "Pad - warm",
-                             "Forty-six characters long, with # and - in it.", "Organ"};
-int g_nctls = 5;
-int g_badtype = 0; // when set, control 2 reports an unknown type
-
-void info(orka_info *o) {
-  *o = {};
-  o->nctls = g_nctls;
-  o->preset = "default";
-}
-void ctlinfo(int i, orka_ctlinfo *o) {
-  *o = CTLS[i];
-  if (g_badtype && i == 2)
-    o->type = 7;
-}
-void selinfo(int i, int v, char t[ORKA_TEXTLEN]) {
-  const char *s = i == 1 ? HOLD[v] : i == 3 ? SHAPE[v] : PATCH[v];
-  std::snprintf(t, ORKA_TEXTLEN, "%s", s);
-}
-
-orka_module make_table() {
-  orka_module m{};
-  m.info = info;
-  m.ctlinfo = ctlinfo;
-  m.selinfo = selinfo;
-  return m;
-}
-const orka_module MOD = make_table();
+using settings_table::MOD;
 
 std::string print(const char *preset, const int *vals) {
   std::size_t n = orka_print(&MOD, preset, vals, nullptr);
@@ -236,7 +198,7 @@ TEST(Settings, FailureKeepsWhatWasReadBefore) {
 }
 
 TEST(Settings, UnknownControlType) {
-  g_badtype = 1;
+  settings_table::badtype = 1;
   log_capture cap(1);
   int vals[] = {1, 1, 1, 1, 1};
   EXPECT_EQ(orka_print(&MOD, "x", vals, nullptr), 0u);
@@ -244,7 +206,7 @@ TEST(Settings, UnknownControlType) {
   scan_result r = scan("bypass = 1\n");
   EXPECT_EQ(r.ok, 0);
   EXPECT_TRUE(cap.has("orka_scan: unknown ctl type"));
-  g_badtype = 0;
+  settings_table::badtype = 0;
 }
 
 TEST(Settings, ValueTexts) {
