@@ -407,7 +407,7 @@ TEST(VstThreads, AudioGoesOnWhileTheHostAndTheEditorChangeControls) {
   e->dispatcher(e, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, 48000.0f);
   e->dispatcher(e, VST_EFF_SET_BLOCK_SIZE, 0, 64, nullptr, 0.0f);
   e->dispatcher(e, VST_EFF_MAINS_CHANGED, 0, 1, nullptr, 0.0f);
-  std::atomic<bool> stop{false}, shown{false};
+  std::atomic<bool> stop{false}, shown{false}, opened{false};
   std::atomic<int> blocks{0};
   std::thread audio([&] {
     std::vector<float> l(100), r(100);
@@ -424,6 +424,7 @@ TEST(VstThreads, AudioGoesOnWhileTheHostAndTheEditorChangeControls) {
     vst_rect *rect = nullptr;
     e->dispatcher(e, VST_EFF_EDIT_GET_RECT, 0, 0, &rect, 0.0f);
     e->dispatcher(e, VST_EFF_EDIT_OPEN, 0, 0, nullptr, 0.0f);
+    opened = true;
     for (int k = 0; !stop.load() || k < 50; ++k) {
       g_ed.cb->setctl(g_ed.cbarg, 2, k % 3);
       pump(window, 5);
@@ -437,6 +438,8 @@ TEST(VstThreads, AudioGoesOnWhileTheHostAndTheEditorChangeControls) {
     pump(window, 20);
     free_window(window);
   });
+  while (!opened.load())
+    std::this_thread::yield();
   char text[16];
   for (int k = 0; k < 300; ++k) {
     e->set_parameter(e, 0, static_cast<float>(k % 128) / 127.0f);
