@@ -62,6 +62,12 @@ protected:
     return n;
   }
   bool open(vsthost *h) { return vsthost_open(h, ORKA_PLUGIN); }
+  // The state chunk ("GetChunk").
+  static std::string chunk_of(vsthost *h) {
+    char *c = nullptr;
+    const intptr_t n = vsthost_dispatch(h, VST_EFF_GET_CHUNK, 0, 0, &c);
+    return std::string(c, static_cast<std::size_t>(n));
+  }
   // Open, rate, block size, switched on.
   void play(vsthost *h, float rate = 48000.0f, int blksz = 512) {
     ASSERT_TRUE(open(h));
@@ -391,11 +397,6 @@ TEST_F(Plugin, SelectorTextsReadBackThroughTheChunk) {
   ASSERT_TRUE(open(&a_));
   ASSERT_TRUE(open(&b_));
   const int last = static_cast<int>(names.size()); // then "Percussions"
-  auto chunk_of = [](vsthost *h) {
-    char *c = nullptr;
-    const intptr_t n = vsthost_dispatch(h, VST_EFF_GET_CHUNK, 0, 0, &c);
-    return std::string(c, static_cast<std::size_t>(n));
-  };
   for (int k = 0; k <= last; ++k) {
     for (int hold = 0; hold < 3; ++hold) {
       a_.eff->set_parameter(a_.eff, 0, static_cast<float>(k) / static_cast<float>(last));
@@ -496,11 +497,6 @@ TEST_F(Plugin, ProgramsModeSavedAndRestored) {
     vsthost_process(h, out, 512);
     return peak;
   };
-  auto chunk_of = [](vsthost *h) {
-    char *p = nullptr;
-    const intptr_t n = vsthost_dispatch(h, VST_EFF_GET_CHUNK, 0, 0, &p);
-    return std::string(p, static_cast<std::size_t>(n));
-  };
   play(&a_);
   play(&b_);
   EXPECT_GT(level_on_ten(&b_), 0.01f);
@@ -543,10 +539,9 @@ TEST_F(PluginThreads, TwoInstancesPlayedAndSavedInParallel) {
   auto host = [&](vsthost *h, int which) {
     for (int k = 0; k < 150 || playing.load() > 0; ++k) {
       h->eff->set_parameter(h->eff, 1, static_cast<float>(k % 128) / 127.0f);
-      char *c = nullptr;
-      const intptr_t n = vsthost_dispatch(h, VST_EFF_GET_CHUNK, 0, 0, &c);
-      const std::string text(c, static_cast<std::size_t>(n));
-      vsthost_dispatch(h, VST_EFF_SET_CHUNK, 0, n, const_cast<char *>(text.data()));
+      const std::string text = chunk_of(h);
+      vsthost_dispatch(h, VST_EFF_SET_CHUNK, 0, static_cast<intptr_t>(text.size()),
+                       const_cast<char *>(text.data()));
       char display[16];
       vsthost_dispatch(h, VST_EFF_GET_PARAM_DISPLAY, 1, 0, display);
       saved[which] = text;
@@ -558,11 +553,8 @@ TEST_F(PluginThreads, TwoInstancesPlayedAndSavedInParallel) {
   ha.join();
   hb.join();
   // Each instance's last save is its own state, whole.
-  for (vsthost *h : {&a_, &b_}) {
-    char *c = nullptr;
-    const intptr_t n = vsthost_dispatch(h, VST_EFF_GET_CHUNK, 0, 0, &c);
-    EXPECT_EQ(std::string(c, static_cast<std::size_t>(n)), saved[h == &a_ ? 0 : 1]);
-  }
+  for (vsthost *h : {&a_, &b_})
+    EXPECT_EQ(chunk_of(h), saved[h == &a_ ? 0 : 1]);
   EXPECT_NE(saved[0].find("volume = "), std::string::npos);
   EXPECT_FALSE(logged("double free"));
 }

@@ -17,8 +17,8 @@ constexpr int PATH_UNITS = 260;
 // Creating and tearing down instances, the instance count and the library
 // with them, one at a time whichever threads the host uses.
 os_mutex *life_lock() {
-  static os_mutex *m = os_mutex_new(); // created once, thread-safely, never freed
-  return m;
+  static os_static_mutex m;
+  return m.get();
 }
 
 // Undoes the first-instance set-up.

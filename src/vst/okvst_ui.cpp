@@ -27,8 +27,8 @@ void post(okvst_inst *p) {
 
 // Instances with an editor, and the serial numbers their requests carry.
 os_mutex *runs_lock() {
-  static os_mutex *m = os_mutex_new(); // created once, thread-safely, never freed
-  return m;
+  static os_static_mutex m;
+  return m.get();
 }
 okvst_inst *g_runs = nullptr;   // under runs_lock
 std::uintptr_t g_serial = 0;    // under runs_lock
@@ -45,19 +45,20 @@ void runs_add(okvst_inst *p) {
 // After this no request reaches p; a sync running on a window's thread
 // has ended.  The UI thread is gone, so its semaphore is free to wait on.
 void runs_remove(okvst_inst *p) {
-  os_mutex_lock(runs_lock());
-  for (okvst_inst **link = &g_runs; *link; link = &(*link)->uirun.next)
-    if (*link == p) {
-      *link = p->uirun.next;
-      break;
+  for (bool first = true;; first = false) {
+    {
+      os_mutex_guard held(runs_lock());
+      for (okvst_inst **link = &g_runs; first && *link; link = &(*link)->uirun.next)
+        if (*link == p) {
+          *link = p->uirun.next;
+          break;
+        }
+      if (!p->uirun.running)
+        return;
+      p->uirun.waited = true;
     }
-  while (p->uirun.running) {
-    p->uirun.waited = true;
-    os_mutex_unlock(runs_lock());
-    os_sem_wait(p->sem.load());
-    os_mutex_lock(runs_lock());
+    os_sem_wait(p->sem.load()); // posted when that sync ends
   }
-  os_mutex_unlock(runs_lock());
 }
 
 // On a window's thread: the sync that a UI thread asked for, when its
