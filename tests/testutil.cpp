@@ -1,6 +1,9 @@
 #include <cmath>
 #include "testutil.h"
 
+#include <atomic>
+#include <thread>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,11 +21,22 @@ namespace fs = std::filesystem;
 namespace testutil {
 
 namespace {
+// Lines from any thread; a spin lock, as the counting of locks in the
+// real-time tests must not see the capture.
 std::vector<std::string> g_lines;
+std::atomic_flag g_busy = ATOMIC_FLAG_INIT;
+struct lines_guard {
+  lines_guard() {
+    while (g_busy.test_and_set(std::memory_order_acquire))
+      std::this_thread::yield();
+  }
+  ~lines_guard() { g_busy.clear(std::memory_order_release); }
+};
 void capture_sink(const char *bytes, std::size_t n) {
   std::string s(bytes, n);
   if (!s.empty() && s.back() == '\n')
     s.pop_back();
+  lines_guard held;
   g_lines.push_back(s);
 }
 unsigned g_counter = 0;
@@ -81,7 +95,7 @@ void set_env(const char *name, const char *value) {
 }
 
 log_capture::log_capture(int level) : saved_level_(log_level), saved_sink_(log_sink) {
-  g_lines.clear();
+  clear();
   log_level = level;
   log_sink = capture_sink;
 }
@@ -94,6 +108,7 @@ log_capture::~log_capture() {
 const std::vector<std::string> &log_capture::lines() const { return g_lines; }
 
 std::string log_capture::all() const {
+  lines_guard held;
   std::string s;
   for (auto &l : g_lines)
     s += l + "\n";
@@ -101,13 +116,17 @@ std::string log_capture::all() const {
 }
 
 bool log_capture::has(const std::string &line) const {
+  lines_guard held;
   for (auto &l : g_lines)
     if (l == line)
       return true;
   return false;
 }
 
-void log_capture::clear() { g_lines.clear(); }
+void log_capture::clear() {
+  lines_guard held;
+  g_lines.clear();
+}
 
 std::string raw_sine(double period, int cycles, double amp) {
   std::string s;

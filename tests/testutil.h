@@ -33,11 +33,13 @@ void make_dirs(const std::string &path);
 // platform layer reads it.
 void set_env(const char *name, const char *value);
 
-// Captures log messages while alive, at the given level.
+// Captures log messages while alive, at the given level, from any thread.
 class log_capture {
 public:
   explicit log_capture(int level = 9);
   ~log_capture();
+  // Read it once no other thread logs; all, has and clear may be used at
+  // any time.
   const std::vector<std::string> &lines() const;
   std::string all() const;
   bool has(const std::string &line) const;
