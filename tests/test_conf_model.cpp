@@ -58,8 +58,8 @@ TEST_F(Model, PatchDefaults) {
       {PAR_VOL + MOD_ALEVEL, 0},      {PAR_VOL + MOD_RLEVEL, PAR_OFF},
       {PAR_VOL + MOD_RTIME, -1},      {PAR_CUT + MOD_BASE, 64 * Q},
       {PAR_RES + MOD_BASE, 0},        {PAR_RES + MOD_ILEVEL, PAR_OFF},
-      {PAR_RES + MOD_RLEVEL, PAR_OFF}, {PAR_PAN + MOD_BASE, 64 * Q},
-      {PAR_PAN + MOD_ILEVEL, 64 * Q}, {PAR_PAN + MOD_RLEVEL, 64 * Q},
+      {PAR_RES + MOD_RLEVEL, 0},      {PAR_PAN + MOD_BASE, 64 * Q},
+      {PAR_PAN + MOD_ILEVEL, 64 * Q}, {PAR_PAN + MOD_RLEVEL, 0},
       {PAR_PAN + MOD_STIME, -1},      {PAR_PAN + MOD_LFOTYPE, 0},
       {PAR_PAN + 15, 0},
   };

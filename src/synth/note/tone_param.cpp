@@ -96,19 +96,41 @@ int envseg(const tone_ctx *c, tone *t, int p, std::int32_t from, std::int32_t to
   return 1;
 }
 
-// The release of parameter p: 0 when its time refuses it.
+// Stops the envelope of parameter p at the value it has now.
+void envhold(const tone_ctx *c, tone *t, int p) {
+  tone_env &e = t->env[p];
+  int due = 0;
+  if (tone_unschedule(c, t, HOOK_ENV, p, &due))
+    // A segment that ends at this very moment has reached its level.
+    e.value = due > 0 ? at(e.value, e.slope, std::int64_t{e.time} - due)
+                      : block(t, p)[e.stage == 0 ? 3 : 5];
+  e.time = e.slope = 0;
+  e.stage = 3;
+}
+
+// The release of parameter p: 0 when its time refuses it (the envelope is
+// then at its release level at once).
 int envrel(const tone_ctx *c, tone *t, int p) {
   tone_env &e = t->env[p];
   const std::int32_t *b = block(t, p);
-  if (e.stage < 2)
-    return 1; // starts when the decay ends
-  e.stage = 3;
   const std::int32_t tm = b[8];
+  if (e.stage < 2) {
+    // An endless release stops the attack or decay where it is; any other
+    // starts when the decay ends.
+    if (tm > TIME_FOREVER)
+      envhold(c, t, p);
+    return 1;
+  }
+  e.stage = 3;
   if (tm > TIME_FOREVER)
     return 1;
-  if (tm < 0)
-    return 0;
   int due = 0;
+  if (tm < 0) {
+    tone_unschedule(c, t, HOOK_ENV, p, &due);
+    e.value = b[9];
+    e.time = e.slope = 0;
+    return 0;
+  }
   std::int32_t start = b[7];
   if (tone_unschedule(c, t, HOOK_ENV, p, &due) && due > 0)
     start = at(e.value, e.slope, std::int64_t{e.time} - due);
@@ -134,11 +156,8 @@ int env_event(const tone_ctx *c, tone *t, int p) {
     [[fallthrough]];
   case 1:
     e.stage = 2;
-    if (t->released) {
-      if (!envrel(c, t, p) && p == P_VOL)
-        return 0;
-      return 1; // another parameter keeps the decay's start value
-    }
+    if (t->released)
+      return envrel(c, t, p) || p != P_VOL; // a refused release ends the voice
     if (envseg(c, t, p, b[5], b[7], b[6]))
       return 1;
     [[fallthrough]];

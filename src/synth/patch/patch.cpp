@@ -18,16 +18,18 @@ namespace {
 
 unsigned g_defined = 0; // patches and drum keys made so far: their order
 
-// Default values of one parameter's 16 slots.
+// Default values of one parameter's 16 slots.  The release levels of all
+// but the volume equal the sustain level (0, added to the base), so that
+// a voice released at once keeps its pitch, filter and pan.
 struct par_defaults {
   std::int32_t base, ilevel, rlevel;
 };
 constexpr par_defaults PAR_DEFAULTS[5] = {
-    {64 * Q20_ONE, 0, 0},                      // pitch
-    {127 * Q20_ONE, PAR_OFF, PAR_OFF},         // vol
-    {64 * Q20_ONE, 0, 0},                      // cut
-    {0, PAR_OFF, PAR_OFF},                     // res
-    {64 * Q20_ONE, 64 * Q20_ONE, 64 * Q20_ONE}, // pan
+    {64 * Q20_ONE, 0, 0},              // pitch
+    {127 * Q20_ONE, PAR_OFF, PAR_OFF}, // vol
+    {64 * Q20_ONE, 0, 0},              // cut
+    {0, PAR_OFF, 0},                   // res
+    {64 * Q20_ONE, 64 * Q20_ONE, 0},   // pan
 };
 
 struct dep_default {

@@ -1,0 +1,155 @@
+// Envelopes on every parameter and their release from each stage, the LFO
+// shapes' values, and what a voice adds into its buses: saturated sums and
+// exact silence when its channel is off.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+
+#include "testutil.h"
+#include "tone_rig.h"
+#include "utils/alloc.h"
+
+namespace {
+
+constexpr int SEG = 1500; // samples of time 49 at 48000 Hz
+constexpr std::int32_t T49 = 49 * Q20;
+
+// The envelope value of parameter p now: its segment's start value moved
+// along its slope for the samples elapsed since it began.
+double env_now(const tone_rig &r, int p) {
+  const tone_env &e = r.t.env[p];
+  int due = 0;
+  for (const hook *h = r.t.events; h; h = h->next) {
+    due += h->dt;
+    if (h->kind == HOOK_ENV && h->idx == p)
+      return (e.value + double(e.time - due) * e.slope) / Q20;
+  }
+  return double(e.value) / Q20;
+}
+
+// A full envelope on parameter slot p (0, 16, ... 64), levels in steps.
+void envelope(tone_rig &r, int p, double i, double a, double d, double s, double rl,
+              std::int32_t rtime = T49) {
+  auto set = [&](int k, double v) { r.par(p + k) = static_cast<std::int32_t>(std::lround(v * Q20)); };
+  set(MOD_ILEVEL, i), set(MOD_ALEVEL, a), set(MOD_DLEVEL, d), set(MOD_SLEVEL, s), set(MOD_RLEVEL, rl);
+  r.par(p + MOD_ATIME) = r.par(p + MOD_DTIME) = r.par(p + MOD_STIME) = T49;
+  r.par(p + MOD_RTIME) = rtime;
+}
+
+// Released in the attack or the decay, an envelope finishes the decay and
+// releases from slevel; in the sustain segment it releases from where it
+// is; in the hold, from slevel.
+TEST(ToneEnvelope, ReleaseFromEachStage) {
+  struct row {
+    int at;         // frame of the note-off
+    int starts;     // frame the release begins
+    double from;    // its start value
+  };
+  const double sus_line = -20 + 10.0 * 700 / SEG; // 700 samples into dlevel -> slevel
+  const row rows[] = {
+      {700, 2 * SEG, -10},        // attack
+      {2200, 2 * SEG, -10},       // decay
+      {3 * SEG - 800, 3 * SEG - 800, sus_line}, // sustain segment
+      {5000, 5000, -10},          // hold at slevel
+  };
+  for (const row &w : rows) {
+    tone_rig r;
+    r.constant(20000);
+    envelope(r, PAR_CUT, -40, 0, -20, -10, -30);
+    r.par(PAR_VOL + MOD_RTIME) = PAR_FOREVER; // keeps the voice going
+    r.start();
+    ASSERT_TRUE(r.render(w.at, 1));
+    EXPECT_EQ(tone_release(&r.ctx, &r.t), 1);
+    ASSERT_TRUE(r.render(w.starts - w.at + SEG / 2, 1));
+    EXPECT_EQ(r.t.env[2].stage, 3) << w.at;
+    EXPECT_NEAR(env_now(r, 2), (w.from - 30) / 2, 0.02) << "half-way, note-off at " << w.at;
+    ASSERT_TRUE(r.render(SEG / 2 + 10, 1));
+    EXPECT_EQ(r.t.env[2].value, -30 * Q20) << w.at;
+    EXPECT_EQ(env_now(r, 2), -30) << w.at;
+  }
+}
+
+// A release time above 127 stops an attack or decay where it is, on
+// every parameter; nothing swings back to alevel.
+TEST(ToneEnvelope, EndlessReleaseHoldsTheValueOfTheMoment) {
+  struct row {
+    int p;    // parameter slot
+    int at;   // note-off frame
+    double value; // where the envelope is then
+  };
+  const row rows[] = {
+      {PAR_PITCH, 500, -40 + 40.0 * 500 / SEG}, {PAR_CUT, SEG + 900, -20.0 * 900 / SEG},
+      {PAR_RES, 300, -40 + 40.0 * 300 / SEG},   {PAR_PAN, SEG + 200, -20.0 * 200 / SEG},
+      {PAR_VOL, SEG + 750, -10},
+  };
+  for (const row &w : rows) {
+    tone_rig r;
+    r.constant(20000);
+    envelope(r, w.p, -40, 0, -20, -10, -30, PAR_FOREVER);
+    r.par(PAR_VOL + MOD_RTIME) = PAR_FOREVER;
+    r.start();
+    ASSERT_TRUE(r.render(w.at, 1));
+    EXPECT_EQ(tone_release(&r.ctx, &r.t), 1);
+    EXPECT_NEAR(env_now(r, w.p / 16), w.value, 0.02) << w.p;
+    ASSERT_TRUE(r.render(20000, 7));
+    EXPECT_NEAR(env_now(r, w.p / 16), w.value, 0.02) << w.p;
+    EXPECT_EQ(r.t.env[w.p / 16].stage, 3) << w.p;
+  }
+}
+
+// Released half-way down a decay from 0 to -30 steps, the voice stays at
+// -15 steps: it does not swell back to the attack level.
+TEST(ToneEnvelope, EndlessReleaseInTheDecayKeepsTheLevel) {
+  tone_rig r;
+  r.constant(30000);
+  r.par(PAR_PAN) = 0;
+  r.par(PAR_VOL + MOD_ALEVEL) = 0;
+  r.par(PAR_VOL + MOD_DTIME) = T49;
+  r.par(PAR_VOL + MOD_DLEVEL) = -30 * Q20;
+  r.par(PAR_VOL + MOD_SLEVEL) = -30 * Q20;
+  r.par(PAR_VOL + MOD_RTIME) = PAR_FOREVER;
+  r.start();
+  ASSERT_TRUE(r.render(SEG / 2));
+  const double at_release = r.out[0].back();
+  tone_release(&r.ctx, &r.t);
+  ASSERT_TRUE(r.render(48000));
+  const double full = 134213632.0 * 30000 / 32767;
+  EXPECT_NEAR(at_release / full, std::pow(2.0, -15.0 / 18), 0.01);
+  double hi = 0;
+  for (std::size_t i = SEG / 2; i < r.out[0].size(); ++i)
+    hi = std::fmax(hi, r.out[0][i]);
+  EXPECT_LE(hi, at_release * 1.001);
+  EXPECT_NEAR(r.out[0].back(), at_release, at_release * 0.001);
+}
+
+// A negative release time takes pitch, cut, res and pan to their release
+// level at once, from the hold and at the end of a decay alike.
+TEST(ToneEnvelope, NegativeReleaseJumpsToTheReleaseLevel) {
+  for (int p : {PAR_PITCH, PAR_CUT, PAR_RES, PAR_PAN}) {
+    for (int at : {5000, 700}) { // in the hold; in the attack
+      tone_rig r;
+      r.constant(20000);
+      envelope(r, p, -40, 0, -20, -10, -30, PAR_NOTIME);
+      r.par(PAR_VOL + MOD_RTIME) = PAR_FOREVER;
+      r.start();
+      ASSERT_TRUE(r.render(at, 1));
+      EXPECT_EQ(tone_release(&r.ctx, &r.t), 1);
+      ASSERT_TRUE(r.render(2 * SEG - at + 1 > 0 ? 2 * SEG - at + 1 : 1, 1));
+      EXPECT_EQ(r.t.env[p / 16].value, -30 * Q20) << p << " " << at;
+      EXPECT_EQ(env_now(r, p / 16), -30) << p << " " << at;
+    }
+  }
+  // Heard: a pitch release level an octave down at once.
+  tone_rig r;
+  r.sine(48.0, 100);
+  r.par(PAR_PITCH + MOD_RLEVEL) = -12 * Q20;
+  r.par(PAR_VOL + MOD_RTIME) = 60 * Q20;
+  r.start();
+  ASSERT_TRUE(r.render(2400));
+  tone_release(&r.ctx, &r.t);
+  ASSERT_TRUE(r.render(4800));
+  EXPECT_NEAR(testutil::frequency_of(r.out[0], 2400 + 500, r.out[0].size(), 48000), 500.0, 1.0);
+}
+
+} // namespace
