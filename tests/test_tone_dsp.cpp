@@ -206,6 +206,24 @@ TEST(ToneFilter, MatchesTheAnalogResonator) {
   std::printf("filter: worst deviation from the analog resonator up to 6 kHz: %.2f dB\n", worst);
 }
 
+// The output saturates where the integrators ring beyond 16 times full
+// scale, instead of wrapping round.
+TEST(ToneFilter, OutputSaturates) {
+  struct row {
+    std::int64_t p, q;
+    std::int32_t want;
+  };
+  const row rows[] = {
+      {std::int64_t{20} << 47, std::int64_t{1} << 47, INT32_MAX},
+      {-(std::int64_t{20} << 47), 0, INT32_MIN},
+      {std::int64_t{3} << 47, -(std::int64_t{1} << 47), 2 * Q27}, // in range: exact
+  };
+  for (const row &w : rows) {
+    tone_dsp::filt_state s{0, 0, w.p, w.q};
+    EXPECT_EQ(tone_dsp::filter(s, 0, Q27, 2 * Q27, -1, 0, 0), w.want);
+  }
+}
+
 // Plays a looping sine (period in wave samples) at a pitch offset and
 // returns the output after the start.
 std::vector<double> play(double semitones, int m, int frames, bool ring256 = false) {

@@ -152,4 +152,47 @@ TEST(ToneEnvelope, NegativeReleaseJumpsToTheReleaseLevel) {
   EXPECT_NEAR(testutil::frequency_of(r.out[0], 2400 + 500, r.out[0].size(), 48000), 500.0, 1.0);
 }
 
+// A resonant low-pass at the frequency of a -12 dBFS tone rings up to 32
+// times full scale: the output holds at the 32-bit limit instead of
+// wrapping round to the opposite sign.
+TEST(ToneMix, ResonantFilterSaturates) {
+  tone_rig r;
+  r.sine(48.0, 100, 8192); // 1000 Hz
+  tone_setfilt(&r.t, FILT_LOWPASS);
+  r.par(PAR_CUT) = static_cast<std::int32_t>(std::lround((69 + 12 * std::log2(1000 / 440.0)) * Q20));
+  r.par(PAR_RES) = 127 * Q20;
+  r.start();
+  ASSERT_TRUE(r.render(24000));
+  int jumps = 0;
+  double top = 0;
+  for (std::size_t i = 1; i < r.out[0].size(); ++i) {
+    jumps += std::fabs(double(r.out[0][i]) - r.out[0][i - 1]) > 11.0 * Q27;
+    top = std::fmax(top, std::fabs(double(r.out[0][i])));
+  }
+  EXPECT_EQ(jumps, 0);
+  EXPECT_GT(top, 7.9 * Q27); // half of the saturated filter output
+}
+
+// Sums into the buses saturate, at both ends: a loud voice of either sign
+// over nearly full buffers.
+TEST(ToneMix, BusSumsSaturate) {
+  for (int sign : {1, -1}) {
+    tone_rig r;
+    r.constant(static_cast<std::int16_t>(sign * 30000));
+    r.t.revgain = r.t.chogain = Q27;
+    r.start();
+    const std::int32_t limit = sign > 0 ? INT_MAX : INT_MIN;
+    std::vector<std::int32_t> b[4];
+    std::int32_t *bus[4];
+    for (int k = 0; k < 4; ++k) {
+      b[k].assign(512, limit - sign * 100);
+      bus[k] = b[k].data();
+    }
+    ASSERT_TRUE(tone_run(&r.ctx, &r.t, bus, 512));
+    for (int k = 0; k < 4; ++k)
+      for (int i = 16; i < 512; ++i)
+        ASSERT_EQ(b[k][i], limit) << "bus " << k << " frame " << i << " sign " << sign;
+  }
+}
+
 } // namespace

@@ -10,6 +10,7 @@
 #include "synth/note/synth.h"
 #include "synth/note/tone_tables.h"
 #include "utils/alloc.h"
+#include "utils/fixed.h"
 #include "utils/log.h"
 
 namespace {
@@ -118,18 +119,14 @@ void fx_clear(synth_fx *fx, int n) {
     std::memset(fx->out[i], 0, sizeof(std::int32_t) * n);
 }
 
-inline std::int32_t add32(std::int32_t a, std::int64_t b) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
-
 // Adds a stereo effect's output into the module's outputs.
 void fx_mix(synth_fx *fx, std::int32_t *left, std::int32_t *right, int n) {
   std::int32_t *in[2] = {fx->in[0], fx->in[0]}; // the mono send feeds both inputs
   fx->table->run(fx->inst, in, fx->out, n);
   const std::int32_t *ol = fx->out[0], *orr = fx->out[1];
   for (int i = 0; i < n; ++i) {
-    left[i] = add32(left[i], ol[i]);
-    right[i] = add32(right[i], orr[i]);
+    left[i] = q32_adds(left[i], ol[i]);
+    right[i] = q32_adds(right[i], orr[i]);
   }
 }
 
@@ -325,10 +322,10 @@ void run_block(synth *s, std::int32_t *left, std::int32_t *right, int n) {
   const std::int64_t lq = sat->level_q, rq = sat->revsend_q, cq = sat->chosend_q;
   for (int i = 0; i < n; ++i) {
     const std::int64_t h = (so[i] * lq) >> 27;
-    left[i] = add32(left[i], h);
-    right[i] = add32(right[i], h);
-    rv[i] = add32(rv[i], (h * rq) >> 27);
-    ch[i] = add32(ch[i], (h * cq) >> 27);
+    left[i] = q32_adds(left[i], h);
+    right[i] = q32_adds(right[i], h);
+    rv[i] = q32_adds(rv[i], (h * rq) >> 27);
+    ch[i] = q32_adds(ch[i], (h * cq) >> 27);
   }
   fx_mix(s->rev, left, right, n);
   fx_mix(s->cho, left, right, n);

@@ -6,20 +6,12 @@
 #include <cstdint>
 
 #include "synth/note/tone_tables.h"
+#include "utils/fixed.h"
 
 namespace tone_dsp {
 
 using i32 = std::int32_t;
 using i64 = std::int64_t;
-
-// Wrapping 32-bit arithmetic: sums of many loud voices may leave the range
-// and must stay defined.
-inline i32 add32(i32 a, i32 b) {
-  return static_cast<i32>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
-inline i32 sub32(i32 a, i32 b) {
-  return static_cast<i32>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
-}
 
 // The kernel's step for increment inc (Q22): 2^27 at normal speed and
 // below, 2^49 / inc above (the kernel stretched, its cut-off following the
@@ -63,17 +55,19 @@ struct filt_state {
 };
 
 // One filter step: input x (Q20), coefficients f, q (Q27), input masks;
-// returns the output (Q27) from before this sample.
+// returns the output (Q27) from before this sample, saturated: a resonant
+// filter can ring far above full scale.  The input differences wrap: a + b
+// rebuilds an earlier input exactly, whatever the intermediate values.
 inline i32 filter(filt_state &s, i32 x, i32 f, i32 q, i32 lp, i32 bp, i32 hp) {
   constexpr i64 Q27 = i64{1} << 27;
-  const i32 y = static_cast<i32>((s.p + s.q) >> 20);
-  const i32 a2 = add32(s.a, s.b);
-  const i32 xd = sub32(x, a2);
-  const i32 d = sub32(s.a & lp, static_cast<i32>(s.p >> 27));
+  const i32 y = q32_sat((s.p + s.q) >> 20);
+  const i32 a2 = q32_addw(s.a, s.b);
+  const i32 xd = q32_subw(x, a2);
+  const i32 d = q32_subw(s.a & lp, static_cast<i32>(s.p >> 27));
   const i64 t = i64{d} * f - i64{static_cast<i32>(s.q >> 27)} * q + i64{s.b & bp} * Q27;
   const i32 t2 = static_cast<i32>(t >> 27);
   const i64 np = s.p + s.q;
-  s.q = s.q + i64{t2} * f + i64{sub32(xd, s.b) & hp} * Q27;
+  s.q = s.q + i64{t2} * f + i64{q32_subw(xd, s.b) & hp} * Q27;
   s.p = np;
   s.a = a2;
   s.b = xd;

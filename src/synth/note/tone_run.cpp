@@ -88,14 +88,15 @@ int render(const tone_ctx *c, tone *t, i32 *const bus[4], int n) {
     const i32 x = resample<Mask>(ring, ringpos, phase, kernel_step(h.inc));
     const i32 y = filter(fs, x, h.ff, h.fq, lp, bp, hp);
 
-    // Mix.
+    // Mix; gains are 0 ... 2^27, so the products stay within y's range,
+    // and every sum saturates.
     const i32 l = static_cast<i32>((i64{h.gl} * y) >> 27);
     const i32 r = static_cast<i32>((i64{h.gr} * y) >> 27);
-    const i32 s = add32(l, r);
-    left[i] = add32(left[i], l);
-    right[i] = add32(right[i], r);
-    rev[i] = add32(rev[i], static_cast<i32>((revgain * s) >> 27));
-    cho[i] = add32(cho[i], static_cast<i32>((chogain * s) >> 27));
+    const i32 s = q32_adds(l, r);
+    left[i] = q32_adds(left[i], l);
+    right[i] = q32_adds(right[i], r);
+    rev[i] = q32_adds(rev[i], (revgain * s) >> 27);
+    cho[i] = q32_adds(cho[i], (chogain * s) >> 27);
 
     h.inc += h.incs;
     h.gl += h.gls;

@@ -1,0 +1,123 @@
+// What the engine gives a voice at note start and later (send gains,
+// channel volume 0, start delay, pressure and modulation-wheel sources) and
+// how it sums voices and effects into its buses.
+#include <climits>
+
+#include "synth_rig.h"
+
+namespace {
+
+constexpr std::int32_t Q20 = 1 << 20, Q27 = 1 << 27;
+
+const char *const VOICE_CONF = R"(
+wav flat {
+  map { data "loud.raw"
+    loop 4800
+  }
+}
+wav tone {
+  map { data "tone.raw"
+    loop 4800
+  }
+}
+patch 0 "Loud" {
+  layer a {
+    wav flat
+  }
+}
+patch 1 "Sources" {
+  layer a {
+    wav tone
+    cat.cut.base 16
+    mod.res.base 8
+    cat.pan.base -32
+  }
+}
+patch 2 "Late" {
+  tempo 100
+  layer a {
+    wav flat
+    delay 12
+  }
+}
+patch 3 "Driven" {
+  fx sat {
+    level 127
+  }
+  layer a {
+    wav tone
+    output fx
+  }
+}
+)";
+
+constexpr int P_LOUD = 0, P_SOURCES = 1, P_LATE = 2, P_DRIVEN = 3;
+constexpr int C_PATCH = 0, C_VOLUME = 1, C_REVERB = 3, C_CHORUS = 4;
+
+class Voices : public SynthTest {
+protected:
+  void SetUp() override {
+    put("data/loud.raw", raw_const(32000, 4800));
+    install(VOICE_CONF);
+  }
+  void set(int ctl, int v) { SYNTH_MODULE.onctl(s_, ctl, v); }
+  const tone *voice(int c = 0) const { return s_->chan[c].list->tones[0]; }
+  // Runs n frames (at most the block size) over output buses preset to v.
+  void run_over(std::int32_t v, int n = 256) {
+    left_.assign(n, v);
+    right_.assign(n, v);
+    std::int32_t *out[2] = {left_.data(), right_.data()};
+    SYNTH_MODULE.run(s_, nullptr, out, n);
+  }
+  bool silent(const std::vector<std::int32_t> &s, std::size_t from = 0) const {
+    for (std::size_t i = from; i < s.size(); ++i)
+      if (s[i] != 0)
+        return false;
+    return true;
+  }
+};
+
+// The engine's own sums saturate: voices over nearly full output buses,
+// the chain's output, the reverb's tail, and 64 loud voices' chorus sends.
+TEST_F(Voices, EngineSumsSaturate) {
+  make();
+  set(C_REVERB, 0);
+  set(C_CHORUS, 0);
+  midi({0x90, 60, 127});
+  run(2048);
+  run_over(INT_MAX - 1000);
+  for (int i = 0; i < 256; ++i)
+    ASSERT_EQ(left_[i], INT_MAX) << "voice " << i;
+  midi({0x80, 60, 0});
+  // The saturator chain over nearly full buses: never wraps to negative.
+  set(C_PATCH, P_DRIVEN);
+  midi({0x90, 60, 127});
+  for (int k = 0; k < 8; ++k) {
+    run_over(INT_MAX - 1000);
+    for (int i = 0; i < 256; ++i)
+      ASSERT_GT(left_[i], 0) << "chain " << i;
+  }
+  midi({0x80, 60, 0});
+  // The reverb's tail alone over nearly full buses.
+  set(C_PATCH, P_LOUD);
+  set(C_REVERB, 127);
+  midi({0x90, 60, 127});
+  run(4096);
+  midi({0x80, 60, 0});
+  ASSERT_EQ(s_->nnotes, 0);
+  for (int k = 0; k < 8; ++k) {
+    run_over(INT_MAX - 1000);
+    for (int i = 0; i < 256; ++i)
+      ASSERT_GT(left_[i], 0) << "reverb " << i;
+  }
+  // 64 loud voices: their chorus sends add up beyond full scale.
+  set(C_REVERB, 0);
+  set(C_CHORUS, 127);
+  for (int k = 0; k < 64; ++k)
+    midi({0x90, 30 + k, 127});
+  run(2048);
+  for (int i = 0; i < 256; ++i)
+    ASSERT_EQ(s_->cho->in[0][i], INT_MAX) << "send " << i;
+}
+
+} // namespace
