@@ -77,6 +77,71 @@ protected:
   }
 };
 
+// Send gains at note start: (value - 127) volume steps, exactly 0 for 0.
+TEST_F(Voices, SendGainsAtNoteStart) {
+  make();
+  struct row {
+    int reverb, chorus;
+    std::int32_t revgain, chogain;
+  };
+  const row rows[] = {
+      {127, 109, Q27, Q27 / 2},
+      {91, 1, Q27 / 4, 1 << 20},
+      {0, 73, 0, Q27 / 8},
+      {55, 0, 8388608, 0}, // -72 steps: 1/16
+  };
+  for (const row &w : rows) {
+    set(C_REVERB, w.reverb);
+    set(C_CHORUS, w.chorus);
+    midi({0x90, 60, 100});
+    EXPECT_EQ(voice()->revgain, w.revgain) << w.reverb;
+    EXPECT_EQ(voice()->chogain, w.chogain) << w.chorus;
+    midi({0x80, 60, 0});
+  }
+}
+
+// Volume 0 is off: voices started then are exactly silent, sounding ones
+// fade out over a tenth of a second and are then exactly silent, and the
+// effect chain's gains are 0; the same for sends of 0.
+TEST_F(Voices, VolumeAndSendsOfZeroAreOff) {
+  make();
+  set(C_REVERB, 0);
+  set(C_CHORUS, 0);
+  set(C_VOLUME, 0);
+  midi({0x90, 60, 127});
+  run(4800);
+  EXPECT_TRUE(silent(left_) && silent(right_));
+  set(C_VOLUME, 127); // back over a tenth of a second
+  left_.clear();
+  run(9600);
+  EXPECT_GT(peak(4800, 9600), 1e7);
+  set(C_VOLUME, 0);
+  left_.clear();
+  right_.clear();
+  run(9600);
+  EXPECT_GT(peak(0, 100), 1e7);
+  EXPECT_TRUE(silent(left_, 4800 + 400) && silent(right_, 4800 + 400));
+  // Sounding voices with sends of 0 put nothing into the effects.
+  set(C_VOLUME, 127);
+  run(9600);
+  ASSERT_EQ(s_->blksz, 256);
+  for (int i = 0; i < 256; ++i) {
+    ASSERT_EQ(s_->rev->in[0][i], 0) << i;
+    ASSERT_EQ(s_->cho->in[0][i], 0) << i;
+  }
+  // The chain.
+  set(C_PATCH, P_DRIVEN);
+  set(C_VOLUME, 0);
+  EXPECT_EQ(s_->sat->level, 0);
+  EXPECT_EQ(s_->sat->level_q, 0);
+  EXPECT_EQ(s_->sat->revsend_q, 0);
+  EXPECT_EQ(s_->sat->chosend_q, 0);
+  set(C_VOLUME, 127);
+  set(C_REVERB, 1);
+  EXPECT_EQ(s_->sat->level, 90);
+  EXPECT_EQ(s_->sat->revsend, 1);
+}
+
 // The engine's own sums saturate: voices over nearly full output buses,
 // the chain's output, the reverb's tail, and 64 loud voices' chorus sends.
 TEST_F(Voices, EngineSumsSaturate) {

@@ -195,4 +195,40 @@ TEST(ToneMix, BusSumsSaturate) {
   }
 }
 
+// A muted voice adds exact zeros to every bus; unmuted it comes back over
+// a tenth of a second, muted again it fades out and is exactly silent.
+TEST(ToneMix, MutedVoiceAddsExactZeros) {
+  auto all_zero = [](const std::vector<std::int32_t> &s, std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to && i < s.size(); ++i)
+      if (s[i] != 0)
+        return false;
+    return true;
+  };
+  tone_rig r;
+  r.sine(37.3, 50, 30000);
+  tone_setfilt(&r.t, FILT_LOWPASS);
+  r.par(PAR_CUT) = 100 * Q20;
+  r.t.revgain = r.t.chogain = Q27 / 3;
+  r.t.muted = 1;
+  r.start();
+  ASSERT_TRUE(r.render(4800));
+  for (int k = 0; k < 4; ++k)
+    EXPECT_TRUE(all_zero(r.out[k], 0, 4800)) << "bus " << k;
+  r.t.muted = 0;
+  tone_parchanged(&r.ctx, &r.t);
+  ASSERT_TRUE(r.render(9600));
+  double hi = 0;
+  for (int i = 4800 + 4800; i < 14400; ++i)
+    hi = std::fmax(hi, std::fabs(double(r.out[0][i])));
+  EXPECT_GT(hi, 0.4 * 30000 * 4096);
+  r.t.muted = 1;
+  tone_parchanged(&r.ctx, &r.t);
+  ASSERT_TRUE(r.render(19200, 100));
+  // Silent from the end of the fade (4800 samples) and the next event on.
+  for (int k = 0; k < 4; ++k)
+    EXPECT_TRUE(all_zero(r.out[k], 14400 + 4800 + 400, r.out[k].size())) << "bus " << k;
+  EXPECT_EQ(r.t.gainl, 0);
+  EXPECT_EQ(r.t.gainr, 0);
+}
+
 } // namespace

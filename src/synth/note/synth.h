@@ -93,7 +93,8 @@ void synth_reset(void *inst);
 // Audio thread.
 void synth_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int n);
 void synth_fx_gain(synth *s, int volume_steps, int *g, std::int32_t *q);
-// Sets the chain's level and sends from a channel.
+// Sets the chain's level and sends from a channel; a channel value of 0
+// (volume, reverb or chorus) is off, gain 0.
 void synth_chain_gains(synth *s, const synth_chan *ch);
 // Deletes a voice: its events go back, then the record.
 void synth_tone_delete(synth *s, tone *t);
@@ -112,6 +113,9 @@ void synth_noteoff(synth *s, int c, int key);
 note **synth_noterelease(synth *s, note **link, bool force);
 note *synth_notealloc(synth *s);
 std::int32_t synth_weight(const note *n, int layer, int vel);
+// A voice's send gain (Q27) for a channel's reverb or chorus value
+// 0 ... 127: (value - 127) volume steps, exactly 0 for 0.
+std::int32_t synth_send_gain(int value);
 // Moves every destination of the layer's entries for source by
 // (amount * value) >> 27, value in source units with 20 fraction bits.
 void synth_apply_deps(tone *t, const layer &l, int source, std::int64_t value);

@@ -104,11 +104,11 @@ void set_volume(synth *s, int c, int v) {
   const tone_ctx tc = synth_tctx(s);
   for_main_voices(ch, [&](tone *t) {
     t->par[PAR_VOL] += d;
+    t->muted = v == 0; // glides down, then exactly silent
     tone_parchanged(&tc, t);
   });
-  synth_fx *f = s->sat;
-  synth_fx_gain(s, s->mastervol + v, &f->level, &f->level_q);
   ch.volume = v;
+  synth_chain_gains(s, &ch);
 }
 
 void set_pan(synth *s, int c, int v) {
@@ -128,14 +128,10 @@ void set_send(synth *s, int c, int v, bool reverb) {
   int &field = reverb ? ch.reverb : ch.chorus;
   if (v == field)
     return;
-  const std::int32_t g = tone_gain(level(v) + (127LL << 20));
+  const std::int32_t g = synth_send_gain(v);
   for_main_voices(ch, [&](tone *t) { (reverb ? t->revgain : t->chogain) = g; });
-  synth_fx *f = s->sat;
-  if (reverb)
-    synth_fx_gain(s, v, &f->revsend, &f->revsend_q);
-  else
-    synth_fx_gain(s, v, &f->chosend, &f->chosend_q);
   field = v;
+  synth_chain_gains(s, &ch);
 }
 
 } // namespace

@@ -260,9 +260,17 @@ void synth_fx_gain(synth *, int v, int *g, std::int32_t *q) {
 
 void synth_chain_gains(synth *s, const synth_chan *ch) {
   synth_fx *f = s->sat;
-  synth_fx_gain(s, s->mastervol + ch->volume, &f->level, &f->level_q);
-  synth_fx_gain(s, ch->reverb, &f->revsend, &f->revsend_q);
-  synth_fx_gain(s, ch->chorus, &f->chosend, &f->chosend_q);
+  auto set = [s](int value, int steps, int *g, std::int32_t *q) {
+    if (value == 0) {
+      *g = 0;
+      *q = 0;
+    } else {
+      synth_fx_gain(s, steps, g, q);
+    }
+  };
+  set(ch->volume, s->mastervol + ch->volume, &f->level, &f->level_q);
+  set(ch->reverb, ch->reverb, &f->revsend, &f->revsend_q);
+  set(ch->chorus, ch->chorus, &f->chosend, &f->chosend_q);
 }
 
 void synth_tone_delete(synth *s, tone *t) {

@@ -10,13 +10,6 @@
 
 namespace {
 
-// Gain (Q27) of a level of v steps, silence for the channel value 0.
-std::int32_t send_gain(int value) {
-  if (value == 0)
-    return tone_gain(std::int64_t{VOL_OFF} + (127LL << 20));
-  return tone_gain(std::int64_t{value} << 20);
-}
-
 // Removes every voice of a note.
 void delete_tones(synth *s, note *n) {
   for (tone *&t : n->tones)
@@ -42,8 +35,9 @@ tone *start_layer(synth *s, const synth_chan &ch, note *n, int i, std::int64_t k
   if (t->bus == 0) {
     const std::int64_t vol = ch.volume == 0 ? VOL_OFF : std::int64_t{ch.volume - 127} << 20;
     t->par[PAR_VOL] = static_cast<std::int32_t>(t->par[PAR_VOL] + vol + (std::int64_t{s->mastervol} << 20));
-    t->revgain = send_gain(ch.reverb);
-    t->chogain = send_gain(ch.chorus);
+    t->muted = ch.volume == 0;
+    t->revgain = synth_send_gain(ch.reverb);
+    t->chogain = synth_send_gain(ch.chorus);
   }
   if (ch.patch != SYNTH_PERCUSSION)
     synth_apply_deps(t, l, SRC_KEY, keypitch);
@@ -66,6 +60,10 @@ tone *start_layer(synth *s, const synth_chan &ch, note *n, int i, std::int64_t k
 }
 
 } // namespace
+
+std::int32_t synth_send_gain(int value) {
+  return value == 0 ? 0 : tone_gain(std::int64_t{value} << 20);
+}
 
 void synth_apply_deps(tone *t, const layer &l, int source, std::int64_t value) {
   for (const layer_dep &d : l.deps)

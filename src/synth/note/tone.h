@@ -43,6 +43,11 @@ struct tone_env {
   std::int32_t value, time, slope;
   std::int32_t stage; // 0 attack, 1 decay, 2 sustain, 3 release
 };
+// The render values due at the first event, where the sample loop's
+// straight lines end.
+struct tone_aim {
+  std::int32_t inc, gainl, gainr, filtf, filtq;
+};
 
 struct tone {
   hook *events;
@@ -60,6 +65,7 @@ struct tone {
   std::int32_t gainr, gainrslope; // Q27
   std::int32_t filtf, filtfslope; // Q27 filter coefficients
   std::int32_t filtq, filtqslope;
+  tone_aim aim;
   std::int32_t revgain, chogain;  // Q27 send gains
   std::uint32_t lpmask, bpmask, hpmask; // filter inputs: all ones or zero
   int filt;                       // FILT_*
@@ -69,6 +75,7 @@ struct tone {
   tone_glide amp;                 // Q27 amplitude factor, ramping toward weight
   std::int32_t par[TONE_NPARS];   // Q20 parameter block, but lfotype/lfoticks
   std::int32_t weight;            // Q27 velocity weight
+  int muted;                      // 1 while the channel is off: amp goes to exactly 0
   int released;
   int lfowarned;                  // a bad LFO shape has been reported
 };

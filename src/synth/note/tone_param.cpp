@@ -42,13 +42,12 @@ std::int32_t interp(const std::int32_t *table, int last, std::int64_t u) {
 int rate_of(const tone_ctx *c) { return ORKA_RATES[c->rateidx]; }
 const std::int32_t *block(const tone *t, int p) { return t->par + 16 * p; }
 
-struct render_values {
-  std::int32_t inc, gainl, gainr, filtf, filtq;
-};
+// What the amplitude ramps toward: the velocity weight, or silence.
+std::int32_t amp_target(const tone *t) { return t->muted ? 0 : t->weight; }
 
 // The render values for the given glide, envelope, LFO and amplitude values.
-render_values evaluate(const tone_ctx *c, const tone *t, const std::int64_t *G,
-                       const std::int64_t *E, const std::int64_t *L, std::int64_t amp) {
+tone_aim evaluate(const tone_ctx *c, const tone *t, const std::int64_t *G,
+                  const std::int64_t *E, const std::int64_t *L, std::int64_t amp) {
   auto depth = [t](int p, std::int64_t l) { return (std::int64_t{block(t, p)[10]} * l) >> 27; };
   const std::int64_t pitch = G[0] + E[0] + depth(0, L[0]);
   const std::int64_t vol = G[1] + E[1] + depth(1, L[1] - Q27);
@@ -56,7 +55,7 @@ render_values evaluate(const tone_ctx *c, const tone *t, const std::int64_t *G,
   const std::int64_t res = E[3] + depth(3, L[3] + Q27) + (t->filt != FILT_BANDREJ ? G[3] : 0);
   std::int64_t pan = G[4] + E[4] + depth(4, L[4]);
   pan = pan < 0 ? 0 : pan > Q27 ? Q27 : pan;
-  render_values r;
+  tone_aim r;
   r.inc = tone_pitch2inc(pitch + TONE_PITCHOFS[c->rateidx] - t->map->pitch + (68LL << 20));
   const std::int64_t g = (std::int64_t{tone_gain(vol - t->map->volume + (127LL << 20))} * amp) >> 27;
   r.gainl = clamp32((g * (Q27 - pan)) >> 27);
@@ -345,13 +344,14 @@ void tone_update(const tone_ctx *c, tone *t) {
   }
   std::int64_t amp = t->amp.value;
   if (!t->events) {
-    const render_values r = evaluate(c, t, G, E, L, amp);
+    const tone_aim r = evaluate(c, t, G, E, L, amp);
     t->inc = r.inc;
     t->gainl = r.gainl;
     t->gainr = r.gainr;
     t->filtf = r.filtf;
     t->filtq = r.filtq;
     t->incslope = t->gainlslope = t->gainrslope = t->filtfslope = t->filtqslope = 0;
+    t->aim = r;
     return;
   }
   const int w = t->events->dt;
@@ -370,7 +370,8 @@ void tone_update(const tone_ctx *c, tone *t) {
     default: amp = at(t->amp.value, t->amp.slope, t->amp.time + rest); break;
     }
   }
-  const render_values r = evaluate(c, t, G, E, L, amp);
+  const tone_aim r = evaluate(c, t, G, E, L, amp);
+  t->aim = r;
   t->incslope = slope_of(t->inc, r.inc, w);
   t->gainlslope = slope_of(t->gainl, r.gainl, w);
   t->gainrslope = slope_of(t->gainr, r.gainr, w);
@@ -379,6 +380,13 @@ void tone_update(const tone_ctx *c, tone *t) {
 }
 
 int tone_event(const tone_ctx *c, tone *t) {
+  // The slopes are rounded toward zero: land exactly where they aimed, so
+  // that a gain aimed at 0 is 0.
+  t->inc = t->aim.inc;
+  t->gainl = t->aim.gainl;
+  t->gainr = t->aim.gainr;
+  t->filtf = t->aim.filtf;
+  t->filtq = t->aim.filtq;
   hook *h = t->events;
   t->events = h->next;
   if (h->next)
@@ -392,7 +400,7 @@ int tone_event(const tone_ctx *c, tone *t) {
     break;
   case HOOK_LFO: lfo_event(c, t, p); break;
   case HOOK_GLIDE: ramp_event(c, t, t->glide[p], HOOK_GLIDE, p, block(t, p)[0]); break;
-  default: ramp_event(c, t, t->amp, HOOK_AMP, 0, t->weight); break;
+  default: ramp_event(c, t, t->amp, HOOK_AMP, 0, amp_target(t)); break;
   }
   tone_update(c, t);
   return 1;
@@ -411,7 +419,7 @@ void tone_parchanged(const tone_ctx *c, tone *t) {
   for (int p = 0; p < 5; ++p)
     if (block(t, p)[0] != t->glide[p].target)
       ramp(c, t, t->glide[p], HOOK_GLIDE, p, block(t, p)[0]);
-  ramp(c, t, t->amp, HOOK_AMP, 0, t->weight);
+  ramp(c, t, t->amp, HOOK_AMP, 0, amp_target(t));
   tone_update(c, t);
 }
 
@@ -442,7 +450,7 @@ void tone_start(const tone_ctx *c, tone *t, int tempo) {
   }
   for (int p = 0; p < 5; ++p)
     t->glide[p] = {block(t, p)[0], 0, 0, block(t, p)[0]};
-  t->amp = {t->weight, 0, 0, t->weight};
+  t->amp = {amp_target(t), 0, 0, amp_target(t)};
   // Set the render values as they are now, then aim them at the first event.
   hook *events = t->events;
   t->events = nullptr;
