@@ -185,4 +185,54 @@ TEST_F(Voices, EngineSumsSaturate) {
     ASSERT_EQ(s_->cho->in[0][i], INT_MAX) << "send " << i;
 }
 
+// The start delay is the patch's tempo times the layer's delay in 1/24
+// beats: half a beat at 100 beats per minute is 0.3 s.
+TEST_F(Voices, StartDelayFromTempoAndLayerDelay) {
+  struct row {
+    int rateidx;
+    int delay; // frames: 600000 * 12 / (24000000 / rate)
+  };
+  for (const row &w : {row{8, 14400}, row{7, 13235}, row{0, 2400}}) {
+    make(w.rateidx);
+    set(C_REVERB, 0);
+    set(C_CHORUS, 0);
+    set(C_PATCH, P_LATE);
+    midi({0x90, 64, 127});
+    EXPECT_EQ(voice()->delay, w.delay) << w.rateidx;
+    left_.clear();
+    run(w.delay + 200);
+    EXPECT_EQ(peak(0, w.delay), 0) << w.rateidx;
+    EXPECT_GT(peak(w.delay, w.delay + 200), 1e7) << w.rateidx;
+    SYNTH_MODULE.del(s_);
+    s_ = nullptr;
+  }
+}
+
+// Channel pressure and the modulation wheel, at note start and while the
+// note sounds: destination += amount * value / 128.
+TEST_F(Voices, PressureAndModWheelSources) {
+  make();
+  set(C_PATCH, P_SOURCES);
+  midi({0xD0, 64, 0xB0, 1, 32}); // pressure 64, wheel 32
+  midi({0x90, 64, 127});
+  const tone *t = voice();
+  EXPECT_EQ(t->par[PAR_CUT], (64 + 8) * Q20);      // 16 * 64 / 128
+  EXPECT_EQ(t->par[PAR_RES], 2 * Q20);             // 8 * 32 / 128
+  EXPECT_EQ(t->par[PAR_PAN], (64 - 16) * Q20);     // -32 * 64 / 128
+  EXPECT_EQ(t->par[PAR_PITCH + MOD_LFO], Q20 / 4); // default: wheel -> vibrato 1.0
+  midi({0xD0, 96});
+  EXPECT_EQ(t->par[PAR_CUT], (64 + 12) * Q20);
+  EXPECT_EQ(t->par[PAR_PAN], (64 - 24) * Q20);
+  EXPECT_EQ(t->par[PAR_RES], 2 * Q20);
+  EXPECT_EQ(t->glide[2].target, t->par[PAR_CUT]); // the base glides there
+  midi({0xB0, 1, 96});
+  EXPECT_EQ(t->par[PAR_RES], 6 * Q20);
+  EXPECT_EQ(t->par[PAR_CUT], (64 + 12) * Q20);
+  EXPECT_EQ(s_->chan[0].pressure, 96);
+  EXPECT_EQ(s_->chan[0].mod, 96);
+  // Other channels are not touched.
+  midi({0x91, 64, 127});
+  EXPECT_EQ(voice(1)->par[PAR_CUT], 64 * Q20);
+}
+
 } // namespace

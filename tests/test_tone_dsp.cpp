@@ -178,9 +178,13 @@ double analog_db(int type, int row, int col, double hz) {
   const double Q = 0.5 * std::pow(254.0, col / 127.0);
   const std::complex<double> s(0, 2 * TEST_PI * hz / 48000);
   const std::complex<double> den = s * s + w0 / Q * s + w0 * w0;
-  const std::complex<double> h = type == FILT_LOWPASS    ? w0 * w0 / den
-                                 : type == FILT_HIGHPASS ? s * s / den
-                                                         : w0 * s / den;
+  // The three inputs of the loop: lowpass w0^2, bandpass w0 s, highpass s^2.
+  const std::complex<double> lp = w0 * w0, bp = w0 * s, hp = s * s;
+  const std::complex<double> h = type == FILT_LOWPASS    ? lp / den
+                                 : type == FILT_HIGHPASS ? hp / den
+                                 : type == FILT_BANDPASS ? bp / den
+                                 : type == FILT_BANDREJ  ? (lp + hp) / den
+                                                         : (lp + bp + hp) / den;
   return 20 * std::log10(std::abs(h));
 }
 
@@ -190,7 +194,7 @@ double analog_db(int type, int row, int col, double hz) {
 // it up to 440 Hz.
 TEST(ToneFilter, MatchesTheAnalogResonator) {
   double worst = 0;
-  for (int type : {FILT_LOWPASS, FILT_HIGHPASS, FILT_BANDPASS})
+  for (int type : {FILT_LOWPASS, FILT_HIGHPASS, FILT_BANDPASS, FILT_BANDREJ, FILT_PEAK})
     for (int row : {36, 48, 60, 69, 84, 96})
       for (int col : {0, 40, 90, 127})
         for (double hz : {50.0, 200.0, 440.0, 1000.0, 2500.0, 4000.0, 6000.0}) {
@@ -204,6 +208,33 @@ TEST(ToneFilter, MatchesTheAnalogResonator) {
           EXPECT_LT(std::fabs(d), 1.0) << type << " " << row << " " << col << " " << hz;
         }
   std::printf("filter: worst deviation from the analog resonator up to 6 kHz: %.2f dB\n", worst);
+}
+
+// The band-reject type has its notch at the cutoff, where the low-pass
+// peaks, and passes the octaves around it; its gliding resonance base does
+// not count, its envelope does.
+TEST(ToneFilter, BandRejectNotchAndResonanceBase) {
+  const double f0 = 440.0 * std::exp2((60 - 69) / 12.0);
+  // The low-pass input lags the high-pass one by two samples: the notch is
+  // about 20 dB deep, and deepest at the cutoff.
+  EXPECT_LT(filter_gain_db(FILT_BANDREJ, 60, 40, f0), -18.0);
+  EXPECT_GT(filter_gain_db(FILT_BANDREJ, 60, 40, f0 * 0.95), -12.0);
+  EXPECT_GT(filter_gain_db(FILT_BANDREJ, 60, 40, f0 * 1.05), -12.0);
+  EXPECT_GT(filter_gain_db(FILT_LOWPASS, 60, 40, f0), 3.0);
+  EXPECT_NEAR(filter_gain_db(FILT_BANDREJ, 60, 40, f0 / 4), 0.0, 0.5);
+  EXPECT_NEAR(filter_gain_db(FILT_BANDREJ, 60, 40, f0 * 4), 0.0, 0.5);
+  auto q_of = [](int type, int base, int env) {
+    tone_rig r;
+    tone_setfilt(&r.t, type);
+    r.par(PAR_RES) = base * Q20;
+    r.par(PAR_RES + MOD_ILEVEL) = r.par(PAR_RES + MOD_ALEVEL) = r.par(PAR_RES + MOD_DLEVEL) =
+        r.par(PAR_RES + MOD_SLEVEL) = env * Q20;
+    r.start();
+    return r.t.filtq;
+  };
+  EXPECT_EQ(q_of(FILT_BANDREJ, 100, 0), q_of(FILT_BANDREJ, 0, 0));
+  EXPECT_EQ(q_of(FILT_BANDREJ, 0, 100), q_of(FILT_LOWPASS, 100, 0));
+  EXPECT_NE(q_of(FILT_PEAK, 100, 0), q_of(FILT_PEAK, 0, 0));
 }
 
 // The output saturates where the integrators ring beyond 16 times full

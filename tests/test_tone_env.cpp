@@ -152,6 +152,104 @@ TEST(ToneEnvelope, NegativeReleaseJumpsToTheReleaseLevel) {
   EXPECT_NEAR(testutil::frequency_of(r.out[0], 2400 + 500, r.out[0].size(), 48000), 500.0, 1.0);
 }
 
+// An envelope on a parameter moves the render values as the same offset of
+// its base would: at the start (ilevel), in the hold (slevel) and after
+// the release (rlevel).
+TEST(ToneEnvelope, EnvelopesOnPitchCutResAndPan) {
+  struct row {
+    int p;
+    double base, i, s, rl;
+  };
+  const row rows[] = {
+      {PAR_PITCH, 64, 12, 7, -5},
+      {PAR_CUT, 60, 30, -12, 20},
+      {PAR_RES, 20, 60, 40, 100},
+      {PAR_PAN, 64, -64, -32, 40},
+  };
+  auto ref_aim = [](const row &w, double level, int frames) {
+    tone_rig r;
+    r.constant(20000);
+    tone_setfilt(&r.t, FILT_LOWPASS);
+    r.par(w.p) = static_cast<std::int32_t>(std::lround((w.base + level) * Q20));
+    r.start();
+    const tone_aim now{r.t.inc, r.t.gainl, r.t.gainr, r.t.filtf, r.t.filtq};
+    r.render(frames, 1);
+    return frames == 0 ? now : r.t.aim;
+  };
+  auto same = [](const tone_aim &a, const tone_aim &b) {
+    return a.inc == b.inc && a.gainl == b.gainl && a.gainr == b.gainr && a.filtf == b.filtf &&
+           a.filtq == b.filtq;
+  };
+  for (const row &w : rows) {
+    tone_rig r;
+    r.constant(20000);
+    tone_setfilt(&r.t, FILT_LOWPASS);
+    r.par(w.p) = static_cast<std::int32_t>(std::lround(w.base * Q20));
+    envelope(r, w.p, w.i, 0, 0, w.s, w.rl);
+    r.par(PAR_VOL + MOD_RTIME) = PAR_FOREVER;
+    r.start();
+    const tone_aim start{r.t.inc, r.t.gainl, r.t.gainr, r.t.filtf, r.t.filtq};
+    EXPECT_TRUE(same(start, ref_aim(w, w.i, 0))) << "ilevel " << w.p;
+    EXPECT_FALSE(same(start, ref_aim(w, 0, 0))) << "the envelope moves " << w.p;
+    const int hold = 4 * SEG;
+    ASSERT_TRUE(r.render(hold, 1));
+    EXPECT_TRUE(same(r.t.aim, ref_aim(w, w.s, hold))) << "slevel " << w.p;
+    tone_release(&r.ctx, &r.t);
+    ASSERT_TRUE(r.render(2 * SEG, 1));
+    EXPECT_TRUE(same(r.t.aim, ref_aim(w, w.rl, hold + 2 * SEG))) << "rlevel " << w.p;
+  }
+}
+
+// The values of every LFO shape over two cycles: the random ones draw one
+// step of the shared generator per point, the others none.
+TEST(ToneLfo, ShapeValues) {
+  constexpr std::int32_t ONE = Q27;
+  auto lcg = [](std::uint32_t &x) { return x = x * 1664525u + 1013904223u; };
+  struct shape {
+    int type;
+    const char *name;
+    bool draws;
+  };
+  for (const shape &sh : {shape{0, "sine", false}, shape{1, "dirac", false}, shape{2, "rand", true},
+                          shape{3, "randpeak", true}, shape{4, "randbin", true},
+                          shape{5, "gauss", false}}) {
+    tone_rig r;
+    r.par(PAR_CUT + MOD_LFOTYPE) = sh.type;
+    r.t.lfo[2].step = 0;
+    rnd_state = 4242;
+    std::uint32_t x = 4242;
+    int ones = 0, zeros = 0;
+    for (int k = 0; k < 64; ++k) {
+      const int s = k & 31;
+      const std::int32_t got = tone_lfonext(&r.t, 2);
+      std::int32_t want = 0;
+      switch (sh.type) {
+      case 0: want = static_cast<std::int32_t>(std::lround(134217727.0 * std::sin(2 * TEST_PI * s / 32))); break;
+      case 1: want = s == 0 ? ONE : 0; break;
+      case 2: want = static_cast<std::int32_t>(lcg(x) >> 3) - ONE; break;
+      case 3: want = lcg(x) < (1u << 28) ? ONE : 0; break;
+      case 4: want = (lcg(x) >> 31) ? ONE : 0; break;
+      default: {
+        const int d = s < 32 - s ? s : 32 - s;
+        const std::int32_t g[7] = {134217727, 90816256, 28133563, 3990187, 259101, 7702, 104};
+        want = d < 7 ? g[d] : 0;
+      }
+      }
+      if (sh.type == 0)
+        EXPECT_NEAR(got, want, 1) << sh.name << " point " << k;
+      else
+        EXPECT_EQ(got, want) << sh.name << " point " << k;
+      ones += got == ONE;
+      zeros += got == 0;
+      EXPECT_EQ(r.t.lfo[2].step, (k + 1) & 31);
+    }
+    EXPECT_EQ(rnd_state, sh.draws ? x : 4242u) << sh.name;
+    if (sh.type == 3 || sh.type == 4) { // both values occur in this draw
+      EXPECT_TRUE(ones > 0 && zeros > 0) << sh.name;
+    }
+  }
+}
+
 // A resonant low-pass at the frequency of a -12 dBFS tone rings up to 32
 // times full scale: the output holds at the 32-bit limit instead of
 // wrapping round to the opposite sign.
