@@ -15,18 +15,11 @@
 #include "synth/patch/patch.h"
 #include "synth/wave/wave.h"
 #include "utils/appdata.h"
+#include "log_lines.h"
 #include "utils/log.h"
 
 namespace {
 
-std::vector<std::string> g_lines;
-
-void collect(const char *bytes, std::size_t n) {
-  std::string s(bytes, n);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-    s.pop_back();
-  g_lines.push_back(s);
-}
 
 // Progress lines are not findings.
 bool is_progress(const std::string &s) { return s.rfind("loading ", 0) == 0; }
@@ -91,7 +84,7 @@ int main(int argc, char **argv) {
   if (argc == 2)
     appdata_set_installdir(argv[1]);
   log_level = 1;
-  log_sink = collect;
+  log_sink = tool_log_collect;
   conv_register(conv_su16, "su16:%p");
 
   const bool ok = conf_setup();
@@ -101,7 +94,7 @@ int main(int argc, char **argv) {
     // but for the line of a value found at fault only on the next line.
     const std::string fault = logged_fault(), named = named_fault();
     bool started = false;
-    for (const std::string &s : g_lines) {
+    for (const std::string &s : tool_log_lines()) {
       if (s == CONF_DISCARDED)
         break;
       started = started || !is_progress(s);
@@ -112,7 +105,7 @@ int main(int argc, char **argv) {
       std::printf("glimra-check: no instrument definition\n");
     status = 1;
   } else {
-    for (const std::string &s : g_lines)
+    for (const std::string &s : tool_log_lines())
       if (!is_progress(s))
         std::fprintf(stderr, "warning: %s\n", s.c_str());
     for (const std::string &s : check_warnings())

@@ -10,6 +10,7 @@
 
 #include "synth/conf/conf.h"
 #include "utils/appdata.h"
+#include "log_lines.h"
 #include "utils/log.h"
 
 namespace fs = std::filesystem;
@@ -27,14 +28,6 @@ bool write_bytes(const fs::path &p, const void *data, std::size_t n, std::string
   return true;
 }
 
-std::vector<std::string> g_lines;
-
-void collect(const char *bytes, std::size_t n) {
-  std::string s(bytes, n);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-    s.pop_back();
-  g_lines.push_back(s);
-}
 
 } // namespace
 
@@ -83,8 +76,8 @@ bool imp_check(const std::string &dir, std::string *err) {
   void (*sink)(const char *, std::size_t) = log_sink;
   const int level = log_level;
   log_level = 1;
-  log_sink = collect;
-  g_lines.clear();
+  log_sink = tool_log_collect;
+  tool_log_lines().clear();
   const bool ok = conf_setup();
   conf_teardown();
   log_level = level;
@@ -93,7 +86,7 @@ bool imp_check(const std::string &dir, std::string *err) {
   fs::remove_all(root, ec);
   if (!ok) {
     *err = "";
-    for (const std::string &s : g_lines)
+    for (const std::string &s : tool_log_lines())
       if (s.rfind("loading ", 0) != 0 && s != CONF_DISCARDED)
         *err += (err->empty() ? "" : "; ") + s;
   }
