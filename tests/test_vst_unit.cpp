@@ -41,6 +41,42 @@ TEST(VstConvert, SampleLimits) {
   EXPECT_EQ(orka_rateidx(-5.0), -1);
 }
 
+// The bus converter against the conversion's definition (v x 2^-27 in
+// double precision, rounded to single): values on both sides of every
+// rounding step of single precision (ties included), the limits and a
+// spread of others, at every length and lane, writing nothing beyond n.
+TEST(VstConvert, BusConversionKeepsEveryBit) {
+  std::vector<std::int32_t> v = {0, 1, -1, 134217728, -134217728, INT32_MAX, INT32_MIN};
+  for (int e = 24; e <= 30; ++e) { // above 2^24 single precision rounds
+    const std::int64_t step = std::int64_t{1} << (e - 23), half = step / 2;
+    for (std::int64_t m : {std::int64_t{1} << 23, std::int64_t{3} << 21, (std::int64_t{1} << 24) - 1})
+      for (std::int64_t d : {-half - 1, -half, -half + 1, std::int64_t{-1}, std::int64_t{0},
+                             std::int64_t{1}, half - 1, half, half + 1, step + half})
+        for (std::int64_t sign : {1, -1})
+          v.push_back(static_cast<std::int32_t>(sign * (m * step + d)));
+  }
+  std::uint32_t x = 1;
+  while (v.size() < (1u << 18)) {
+    x = x * 1664525u + 1013904223u;
+    v.push_back(static_cast<std::int32_t>(x));
+  }
+  auto expected = [](std::int32_t s) { return static_cast<float>(static_cast<double>(s) / 134217728.0); };
+  std::vector<float> got(v.size() + 1, 7.0f);
+  okvst_to_host_block(v.data(), got.data(), static_cast<int>(v.size()));
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    ASSERT_EQ(got[i], expected(v[i])) << v[i];
+    ASSERT_EQ(okvst_to_host(v[i]), expected(v[i])) << v[i];
+  }
+  EXPECT_EQ(got[v.size()], 7.0f);
+  for (int n = 0; n <= 19; ++n)
+    for (int from = 0; from < 3; ++from) {
+      std::vector<float> out(32, 7.0f);
+      okvst_to_host_block(v.data() + 20 + from, out.data(), n);
+      for (int i = 0; i < 32; ++i)
+        ASSERT_EQ(out[i], i < n ? expected(v[20 + from + i]) : 7.0f) << n << " " << i;
+    }
+}
+
 TEST(VstParams, RoundingAndHandOver) {
   vst_effect *e = start_fake();
   // Switching on sent every control once, in order.

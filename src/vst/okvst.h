@@ -113,6 +113,8 @@ void okvst_send_all(okvst_inst *p);
 // Sample conversion.
 std::int32_t okvst_to_engine(float x);
 float okvst_to_host(std::int32_t v);
+// n engine samples to host samples, each as okvst_to_host gives it.
+void okvst_to_host_block(const std::int32_t *src, float *dst, int n);
 
 // The editor bridge.
 extern const orka_hostcb OKVST_HOSTCB;
