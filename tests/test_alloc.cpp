@@ -64,17 +64,23 @@ TEST(Alloc, FreshBlocksAreFilledAndGuardedFromTheGenerator) {
   std::uint32_t s = rnd_state;
   auto *a = static_cast<unsigned char *>(xmalloc(37, "t:1"));
   auto *b = static_cast<unsigned char *>(xmalloc(3, "t:2"));
+  // A block left unfilled for a file read takes its guard the same way.
+  auto *c = static_cast<unsigned char *>(xmalloc_unfilled(5, "t:3"));
   for (int i = 0; i < 37; ++i)
     ASSERT_EQ(a[i], 0xD0);
-  // 16 consecutive steps make the two guards, each copied behind the data
-  unsigned char want[16];
+  // 24 consecutive steps make the three guards, each copied behind the data
+  unsigned char want[24];
   for (unsigned char &w : want)
     w = static_cast<unsigned char>((s = lcg(s)) >> 24);
   EXPECT_EQ(std::memcmp(a - 8, want, 8), 0);
   EXPECT_EQ(std::memcmp(a + 37, want, 8), 0);
   EXPECT_EQ(std::memcmp(b - 8, want + 8, 8), 0);
   EXPECT_EQ(std::memcmp(b + 3, want + 8, 8), 0);
+  EXPECT_EQ(std::memcmp(c - 8, want + 16, 8), 0);
+  EXPECT_EQ(std::memcmp(c + 5, want + 16, 8), 0);
+  EXPECT_EQ(rnd_state.load(), s);
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a) % 16, 0u);
+  xfree(c);
   xfree(b);
   xfree(a);
 }

@@ -135,14 +135,15 @@ unsigned char *data_of(block *b) { return reinterpret_cast<unsigned char *>(b + 
   std::abort();
 }
 
-void *take(std::size_t size, const char *tag, std::size_t report) {
+void *take(std::size_t size, const char *tag, std::size_t report, bool fill = true) {
   block *b = size > SIZE_MAX - EXTRA ? nullptr : static_cast<block *>(std::malloc(size + EXTRA));
   if (!b)
     out_of_memory(report);
   b->tag = tag;
   b->size = size;
   b->spare = 0;
-  std::memset(data_of(b), 0xD0, size);
+  if (fill)
+    std::memset(data_of(b), 0xD0, size);
   guard_lock held;
   for (unsigned char &g : b->guard)
     g = static_cast<unsigned char>(rnd_step() >> 24);
@@ -162,6 +163,8 @@ void *take(std::size_t size, const char *tag, std::size_t report) {
 } // namespace
 
 void *xmalloc(std::size_t size, const char *tag) { return take(size, tag, size); }
+
+void *xmalloc_unfilled(std::size_t size, const char *tag) { return take(size, tag, size, false); }
 
 char *xstrdup(const char *s, const char *tag) {
   std::size_t n = std::strlen(s) + 1;

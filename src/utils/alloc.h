@@ -18,6 +18,11 @@
 // lock serialises every entry of the allocator.
 void *xmalloc(std::size_t size, const char *tag);
 char *xstrdup(const char *s, const char *tag);
+// As xmalloc, but the data are not filled with 0xD0: only for a block that
+// the caller overwrites whole before anything reads it (a file read into
+// it at once), so that a large block is not written twice.  The guard and
+// the generator's steps are those of xmalloc.
+void *xmalloc_unfilled(std::size_t size, const char *tag);
 // Takes a pointer from xmalloc or xstrdup; null is not accepted.
 void xfree(void *p);
 // Logs every live block's tag at level 1, newest first.

@@ -82,7 +82,7 @@ void *appdata_readfile(const std::uint16_t *path, std::size_t *size) {
     return nullptr;
   }
   auto n = static_cast<std::size_t>(sz);
-  void *block = xmalloc(n, XTAG);
+  void *block = xmalloc_unfilled(n, XTAG); // the read fills it, or it goes unseen
   long long got = os_read(f, block, n);
   if (got < 0 || static_cast<std::size_t>(got) < n) {
     log_printf(1, got < 0 ? "{su16:%p}: can't read" : "{su16:%p}: short read",
