@@ -4,11 +4,14 @@
 #include "saturator/sat.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
+#include "saturator/sat_dsp.h"
 #include "saturator/sat_tables.h"
+#include "utils/cpu.h"
 #include "utils/fixed.h"
 
 const char *const SAT_SHAPE_NAMES[15] = {
@@ -17,7 +20,7 @@ const char *const SAT_SHAPE_NAMES[15] = {
 
 namespace {
 
-constexpr std::int64_t ONE = 134217728; // 1.0 in Q27
+constexpr std::int64_t ONE = SAT_ONE;
 
 const orka_info INFO = {1, 1, 5, "default", 0, 0, nullptr, nullptr, 0, 0, 0};
 
@@ -28,11 +31,6 @@ const orka_ctlinfo CTLS[5] = {
     {ORKA_CTL_NUM, 0, 128, 117, "postlp", "Input Lo-Pass Freq"},
     {ORKA_CTL_SEL, 0, 15, 0, "wave_shape", "Wave shape function"},
 };
-
-inline std::int32_t lo32(std::int64_t v) { return static_cast<std::int32_t>(v); }
-// A 64-bit value in units of 2^-27 of a sample as a sample, saturated: a
-// high-pass output or an oversampled value may lie beyond the 32-bit range.
-inline std::int32_t sample_of(std::int64_t v) { return q32_sat(v >> 27); }
 
 void sat_info(orka_info *out) { *out = INFO; }
 
@@ -68,12 +66,17 @@ void sat_reset(void *inst) {
   s->hpos = s->rpos = 0;
   for (sat_filter *f : {&s->prehp, &s->prelp, &s->postlp})
     f->state = f->prev = 0;
+  s->idle = s->rest; // cleared, the state is at rest
+  s->heard = 0;
 }
 
 int sat_start(void *inst, int rateidx, int) {
   auto *s = static_cast<sat_inst *>(inst);
   s->rateidx = rateidx < 0 ? 0 : (rateidx >= ORKA_NRATES ? ORKA_NRATES - 1 : rateidx);
   s->started = 1;
+  s->clock = 0;
+  s->vec = cpu_avx2();
+  s->rest = 1;
   sat_reset(inst);
   return 1;
 }
@@ -82,93 +85,125 @@ void sat_stop(void *) {}
 
 // One-pole low-pass: state += (1 - pole) (x - state), with coef = pole - 1.
 inline std::int64_t lowpass(std::int64_t state, std::int32_t x, std::int32_t coef) {
-  return state - (static_cast<std::int64_t>(x) - sample_of(state)) * coef;
+  return state - (static_cast<std::int64_t>(x) - sat_sample(state)) * coef;
 }
 
-// The curve at an oversampled value v (Q27), as sample x 2^27.
-inline std::int64_t shape_value(const std::int32_t *S, std::int32_t v) {
-  if (v < -ONE)
-    return static_cast<std::int64_t>(S[2]) * ONE;
-  if (v >= ONE) // v = 1.0 exactly needs no interpolation
-    return static_cast<std::int64_t>(S[1026]) * ONE;
-  std::int64_t u = static_cast<std::int64_t>(v) + ONE;
-  std::int64_t i = u >> 18;
-  std::int64_t t = (u & 0x3FFFF) << 9;
-  std::int64_t t2 = (t * t) >> 27;
-  std::int64_t t3 = (t * t2) >> 27;
-  std::int64_t r = S[i + 1] * (2 * t2 - t - t3) + S[i + 2] * (3 * t3 - 5 * t2 + 2 * ONE) +
-                   S[i + 3] * (4 * t2 - 3 * t3 + t) + S[i + 4] * (t3 - t2);
-  return r / 2;
+// State that silent input leaves as it is: no history, every filter
+// state within [0, 1) of a unit (its sample value 0, which a one-pole step
+// with input 0 does not move), and a silent high-pass input.
+bool at_rest(const sat_inst *s) {
+  auto settled = [](std::int64_t v) { return v >= 0 && v < ONE; };
+  if (s->prehp.prev != 0 || !settled(s->prehp.state) || !settled(s->prelp.state) ||
+      !settled(s->postlp.state))
+    return false;
+  for (std::int32_t v : s->hist)
+    if (v)
+      return false;
+  for (std::int64_t v : s->ring)
+    if (v)
+      return false;
+  return true;
+}
+
+// Processes n (1 ... SAT_GRID) samples.  The history of the last 16 inputs
+// and of the last 120 shaped values is copied into linear arrays, so that
+// no loop below wraps: the eight oversampled values of an input are
+// 16-tap sums over the input history, the decimation a 127-tap sum over
+// the shaped history (the same sums as scattering each input's products
+// into a ring and completing eight slots per input).
+void sat_block(sat_inst *s, const std::int32_t *x, std::int32_t *y, int n) {
+  std::int32_t xh[16 + SAT_GRID];
+  std::int64_t sh[121 + 8 * SAT_GRID];
+  // xh[u] <-> hist slot hpos - 15 + u; sh[k] <-> ring slot rpos - 112 + k.
+  for (int u = 0; u < 16; ++u)
+    xh[u] = s->hist[(s->hpos - 15 + u) & 15];
+  for (int k = 0; k < 120; ++k)
+    sh[k] = s->ring[(s->rpos - 112 + k) & 255];
+
+  // Input high-pass and low-pass.
+  std::int64_t hp = s->prehp.state, lp = s->prelp.state;
+  std::int32_t hprev = s->prehp.prev;
+  const std::int32_t hpc = s->prehp.coef, lpc = s->prelp.coef;
+  for (int i = 0; i < n; ++i) {
+    hp = hp + static_cast<std::int64_t>(sat_sample(hp)) * hpc +
+         (static_cast<std::int64_t>(x[i]) - hprev) * ONE;
+    hprev = x[i];
+    lp = lowpass(lp, sat_sample(hp), lpc);
+    xh[16 + i] = sat_sample(lp);
+  }
+  s->prehp.state = hp;
+  s->prehp.prev = hprev;
+  s->prelp.state = lp;
+
+  // Interpolation by 8 and shaping, then decimation.
+  std::int32_t z[SAT_GRID];
+  sh[120 + 8 * n] = 0; // read with tap 0
+  if (s->vec) {
+    sat_upsample_avx2(xh, sh + 120, n, s->shape);
+    sat_downsample_avx2(sh, z, n);
+  } else {
+    sat_upsample(xh, sh + 120, n, s->shape);
+    sat_downsample(sh, z, n);
+  }
+
+  // Output low-pass and level.
+  std::int64_t post = s->postlp.state;
+  const std::int32_t postc = s->postlp.coef;
+  const std::int64_t level = s->level;
+  for (int i = 0; i < n; ++i) {
+    post = lowpass(post, z[i], postc);
+    y[i] = q32_adds(y[i], (level * sat_sample(post)) >> 27);
+  }
+  s->postlp.state = post;
+
+  s->hpos = (s->hpos + n) & 15;
+  s->rpos = (s->rpos + 8 * n) & 255;
+  for (int u = 0; u < 16; ++u)
+    s->hist[(s->hpos - 15 + u) & 15] = xh[n + u];
+  for (int k = 0; k < 120; ++k)
+    s->ring[(s->rpos - 112 + k) & 255] = sh[8 * n + k];
 }
 
 } // namespace
 
+// Audio thread.  At rest, a silent stretch costs only the scan for its end;
+// the rest check falls on a fixed grid of frames, and skipping leaves the
+// state exactly as processing would, so the output does not depend on the
+// block size.
 void sat_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int n) {
   auto *s = static_cast<sat_inst *>(inst);
   if (!s->started)
     return;
   const std::int32_t *x = in[0];
   std::int32_t *y = out[0];
-  const std::int32_t *h = SAT_FIR;
-  const std::int32_t *S = s->shape;
-  std::int64_t *ring = s->ring;
-  std::int32_t *hist = s->hist;
-  std::int64_t hp = s->prehp.state, lp = s->prelp.state, post = s->postlp.state;
-  std::int32_t hprev = s->prehp.prev;
-  const std::int32_t hpc = s->prehp.coef, lpc = s->prelp.coef, postc = s->postlp.coef;
-  const std::int64_t level = s->level;
-  int hpos = s->hpos, rpos = s->rpos;
-
-  for (int i = 0; i < n; ++i) {
-    // Input high-pass and low-pass.
-    hp = hp + static_cast<std::int64_t>(sample_of(hp)) * hpc +
-         (static_cast<std::int64_t>(x[i]) - hprev) * ONE;
-    hprev = x[i];
-    lp = lowpass(lp, sample_of(hp), lpc);
-    ++hpos;
-    hist[hpos & 15] = sample_of(lp);
-
-    // Interpolation by 8, scattered into the ring.
-    for (int k = 0; k < 8; ++k)
-      ring[(rpos + 128 + k) & 255] = 0;
-    rpos += 8;
-    const int P = rpos;
-    for (int k = 0; k < 8; ++k) {
-      const std::int64_t smp = hist[(hpos - k) & 15];
-      for (int j = 0; j < 8; ++j) {
-        const std::int64_t a = smp * h[8 * k + j];
-        ring[(P + j) & 255] += a;
-        ring[(P + 128 - 16 * k - j) & 255] += a;
-      }
+  int f = 0;
+  while (f < n) {
+    if (s->idle) {
+      int z = f;
+      while (z < n && x[z] == 0)
+        ++z;
+      const int k = z - f;
+      s->hpos = (s->hpos + k) & 15;
+      s->rpos = (s->rpos + 8 * k) & 255;
+      s->clock = (s->clock + k) % SAT_GRID;
+      f = z;
+      if (f == n)
+        break;
+      s->idle = 0;
     }
-    ring[P & 255] += static_cast<std::int64_t>(hist[(hpos - 8) & 15]) * h[64];
-
-    // Shaping of the eight finished slots.
-    for (int j = 0; j < 8; ++j) {
-      std::int64_t &slot = ring[(P + j) & 255];
-      slot = shape_value(S, sample_of(slot));
+    const int c = std::min(n - f, SAT_GRID - s->clock);
+    for (int i = 0; i < c; ++i)
+      s->heard |= x[f + i];
+    sat_block(s, x + f, y + f, c);
+    f += c;
+    s->clock += c;
+    if (s->clock == SAT_GRID) {
+      s->clock = 0;
+      if (s->rest && !s->heard && at_rest(s))
+        s->idle = 1;
+      s->heard = 0;
     }
-
-    // Decimation, centred on slot P - 56 (tap 0 is zero and skipped).  The
-    // shaped slots hold curve values of about 1.0 at most, so their 32-bit
-    // parts cannot wrap.
-    std::int64_t sum = static_cast<std::int64_t>(h[64]) * lo32(ring[(P - 56) & 255] >> 27);
-    for (int m = 1; m < 64; ++m)
-      sum += static_cast<std::int64_t>(h[m]) *
-             lo32((ring[(P + 8 - m) & 255] + ring[(P - 120 + m) & 255]) >> 27);
-    const std::int32_t z = lo32((sum / 8) >> 27);
-
-    // Output low-pass and level.
-    post = lowpass(post, z, postc);
-    y[i] = q32_adds(y[i], (level * sample_of(post)) >> 27);
   }
-
-  s->prehp.state = hp;
-  s->prehp.prev = hprev;
-  s->prelp.state = lp;
-  s->postlp.state = post;
-  s->hpos = hpos & 15; // only the history slot matters
-  s->rpos = rpos & 255; // only positions mod 256 matter
 }
 
 void sat_onctl(void *inst, int ctl, int val) {

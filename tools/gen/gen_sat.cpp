@@ -21,6 +21,14 @@ int main() {
   sat_rule_fir(h);
   for (int k = 0; k < 128; ++k)
     std::printf("%d%s", h[k], k == 127 ? "\n" : (k % 8 == 7 ? ",\n  " : ", "));
+  std::printf("};\n\n// The same kernel by input and phase: SAT_POLY[u][j] = SAT_FIR[8 (15 - u) + j].\n");
+  std::printf("const std::int32_t SAT_POLY[16][8] = {\n");
+  for (int u = 0; u < 16; ++u) {
+    std::printf("  {");
+    for (int j = 0; j < 8; ++j)
+      std::printf("%s%d", j ? ", " : "", h[8 * (15 - u) + j]);
+    std::printf("},\n");
+  }
   std::printf("};\n\n// Q27 curve tables, S[2 + k] = y(-1 + k / 512).\n");
   std::printf("const std::int32_t SAT_CURVES[15][1028] = {\n");
   for (int s = 0; s < SAT_NSHAPES; ++s) {
