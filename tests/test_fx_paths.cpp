@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,7 @@ std::pair<buf, buf> scene_input(lcg &g, std::size_t frames, std::size_t long_sil
 }
 
 struct control {
-  int ctl, lo, hi; // values drawn from lo ... hi
+  int ctl, lo, hi; // values drawn from lo ... hi; ctl -1: reset
 };
 
 // Runs a scene through a fast and a plain instance and compares every
@@ -82,8 +83,8 @@ int compare_paths(const orka_module &m, int rateidx, std::uint32_t seed, std::si
     if (g.below(40) == 0 && !moves.empty()) {
       const control &c = moves[g.below(static_cast<int>(moves.size()))];
       const int v = c.lo + g.below(c.hi - c.lo + 1);
-      fast.m.onctl(fast.inst, c.ctl, v);
-      plain.m.onctl(plain.inst, c.ctl, v);
+      for (effect *e : {&fast, &plain})
+        c.ctl < 0 ? e->m.reset(e->inst) : e->m.onctl(e->inst, c.ctl, v);
     }
     resting += static_cast<Rec *>(fast.inst)->idle != 0;
     std::int32_t *in[2] = {l.data() + at, r.data() + at};
@@ -137,4 +138,86 @@ TEST(FxPaths, SaturatorComesToRestAfterABurst) {
   SAT_MODULE.run(s.inst, &ip, &op, 48000);
   EXPECT_EQ(static_cast<sat_inst *>(s.inst)->idle, 1);
   EXPECT_EQ(out.back(), 5);
+}
+
+TEST(FxPaths, ReverbFastPathsGiveThePlainBits) {
+  if (!cpu_avx2())
+    GTEST_LOG_(INFO) << "no AVX2 here: only skipping at rest is compared";
+  // Every control moves (the decay within short tails, so that the tail
+  // ends within the long silences), and now and then a reset.
+  const std::vector<control> moves = {{0, 0, 1},  {1, 0, 127}, {2, 0, 127}, {3, 0, 2},  {4, 0, 16},
+                                      {5, 0, 4},  {6, 0, 30},  {7, 0, 127}, {8, 0, 127}, {-1, 0, 0}};
+  struct row {
+    int rateidx;
+    ctl_list settle;
+  } rows[] = {
+      {8, {{6, 0}}},
+      {0, {{3, 2}, {6, 10}, {7, 127}, {8, 90}}}, // large, undamped, lo-cut
+      {14, {{3, 0}, {6, 0}, {1, 127}, {2, 127}}},
+      {6, {{0, 1}, {6, 20}, {4, 0}, {5, 4}}}, // bypassed, far left and back
+  };
+  int k = 0;
+  for (const auto &r : rows) {
+    const std::string name = "rev row " + std::to_string(k);
+    const std::size_t fs = ORKA_RATES[r.rateidx];
+    const int resting =
+        compare_paths<rev_inst>(REV_MODULE, r.rateidx, 91 + k++, 8 * fs, 3 * fs / 2, r.settle, moves, name);
+    EXPECT_GT(resting, 0) << name << ": never at rest";
+  }
+}
+
+// At rest the reverb still stores its outputs: a silent block overwrites
+// what the output buffers held with zeros.
+TEST(FxPaths, RestingReverbStoresSilence) {
+  effect rv(REV_MODULE, 8, {{6, 0}});
+  buf in(96000, 0), l(96000, 0), r(96000, 0);
+  for (int i = 0; i < 4800; ++i)
+    in[i] = (i / 50) % 2 ? 1 << 26 : -(1 << 26);
+  std::int32_t *ip[2] = {in.data(), in.data()}, *op[2] = {l.data(), r.data()};
+  REV_MODULE.run(rv.inst, ip, op, 96000);
+  ASSERT_EQ(static_cast<rev_inst *>(rv.inst)->idle, 1);
+  l.assign(512, 9);
+  r.assign(512, -9);
+  ip[0] = ip[1] = in.data() + 90000; // the input's silent part
+  REV_MODULE.run(rv.inst, ip, op, 512);
+  for (int i = 0; i < 512; ++i)
+    ASSERT_TRUE(l[i] == 0 && r[i] == 0) << i;
+}
+
+// Rest needs every value of the state at 0: one value left anywhere in a
+// line, a stage ring (both copies), a filter or the lo-cut keeps the reverb
+// processing at the next segment start.
+TEST(FxPaths, ReverbRestsOnlyWhenEveryValueIsZero) {
+  using poke = void (*)(rev_inst *, int);
+  struct row {
+    const char *name;
+    poke set;
+    int count; // variants (line, stage and side index)
+  } rows[] = {
+      {"line ring, last slot", [](rev_inst *r, int k) { r->line[k / 2].buf[k % 2][r->line[k / 2].size[k % 2] - 1] = 3; }, 32},
+      {"line ring, first slot", [](rev_inst *r, int k) { r->line[k / 2].buf[k % 2][0] = -3; }, 32},
+      {"line filter", [](rev_inst *r, int k) { r->line[k / 2].filt[k % 2].lp = 1; }, 32},
+      {"stage ring",
+       [](rev_inst *r, int k) {
+         rev_stage &s = r->stage[k / 2];
+         s.buf[k % 2][s.size - 1] = s.buf[k % 2][2 * s.size - 1] = 2;
+       },
+       6},
+      {"stage filter", [](rev_inst *r, int k) { r->stage[1 + k / 2].filt[k % 2].lp = -1; }, 4},
+      {"lo-cut", [](rev_inst *r, int k) { (k < 2 ? r->lc_state : r->lc_prev)[k % 2] = 1; }, 4},
+  };
+  for (const auto &rw : rows)
+    for (int k = 0; k < rw.count; ++k) {
+      effect rv(REV_MODULE, 8, {{6, 0}});
+      auto *r = static_cast<rev_inst *>(rv.inst);
+      buf in(1, 0), l(1), rr(1);
+      std::int32_t *ip[2] = {in.data(), in.data()}, *op[2] = {l.data(), rr.data()};
+      REV_MODULE.run(rv.inst, ip, op, 1); // the pending reset: at rest
+      ASSERT_EQ(r->idle, 1);
+      r->idle = 0;
+      r->seg = 0; // the next frame starts a segment
+      rw.set(r, k);
+      REV_MODULE.run(rv.inst, ip, op, 1);
+      EXPECT_EQ(r->idle, 0) << rw.name << " " << k;
+    }
 }

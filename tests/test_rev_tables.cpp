@@ -92,6 +92,19 @@ TEST(RevTables, QuotedValues) {
   }
 }
 
+// The feedback kernels rely on these bounds: a damping coefficient within
+// 0 ... 1.0 keeps a filter's output between its state and its input, and
+// feedback gains below 0.25 keep every line output below 2^29, so sums of
+// four outputs fit in 32 bits.  (Both tables fall with their row.)
+TEST(RevTables, BoundsTheFeedbackKernelsRelyOn) {
+  EXPECT_LT(REV_FBGAIN[0], 1 << 25);
+  EXPECT_GE(REV_FBGAIN[127], 0);
+  for (int r = 0; r < 15; ++r) {
+    EXPECT_LE(REV_DAMP[r][0], 134217728) << r;
+    EXPECT_GE(REV_DAMP[r][127], 0) << r;
+  }
+}
+
 TEST(RevTables, ValueTexts) {
   struct {
     const rev_valtext *table;

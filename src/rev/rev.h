@@ -68,7 +68,19 @@ struct rev_inst {
   int rateidx;
   int decay, hi_freq, depth, model, pan, dist, bypass, lo_cut, mix;
   int dirty;
+  // Rest: once every buffer and filter state is 0 (checked at segment
+  // starts after a silent segment), silent input gives silent output and
+  // leaves the state at 0, so silent frames only move positions and ramps.
+  int rest;  // 1: may rest (set at start; a test clears it to compare)
+  int idle;  // 1: at rest, silent input is skipped
+  int heard; // nonzero: some input in the current segment
+  int vec;   // 1: the AVX2 kernels (chosen at start)
 };
+
+// Most frames processed at once.  The stages' rings are longer than the
+// largest tap delay by this much, so that a stretch's inputs can be stored
+// before its taps are read; every line is longer than it.
+constexpr int REV_CHUNK = 64;
 
 // Pending recomputations (rev_inst.dirty).
 enum : int {
