@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "chorus/cho.h"
 #include "fx_rig.h"
 #include "rev/rev.h"
 #include "saturator/sat.h"
@@ -67,17 +68,29 @@ struct control {
 // output frame; `settle` gives the controls set before the scene (decay
 // short enough for the tail to end within the silences).  Returns how many
 // blocks the fast instance began at rest.
+// How a test sees an instance's rest: whether it rests now, and how to
+// keep it from resting.
+template <class Rec> bool resting(const void *inst) { return static_cast<const Rec *>(inst)->idle; }
+template <class Rec> void no_rest(void *inst) {
+  static_cast<Rec *>(inst)->rest = 0;
+  static_cast<Rec *>(inst)->idle = 0;
+}
+template <> bool resting<cho_inst>(const void *inst) {
+  auto *c = static_cast<const cho_inst *>(inst);
+  return c->quiet >= c->reach;
+}
+template <> void no_rest<cho_inst>(void *inst) { static_cast<cho_inst *>(inst)->rest = 0; }
+
 template <class Rec>
 int compare_paths(const orka_module &m, int rateidx, std::uint32_t seed, std::size_t frames,
                   std::size_t long_silence, const ctl_list &settle,
                   const std::vector<control> &moves, const std::string &name) {
   effect fast(m, rateidx, settle), plain(m, rateidx, settle, true);
-  static_cast<Rec *>(plain.inst)->rest = 0;
-  static_cast<Rec *>(plain.inst)->idle = 0;
+  no_rest<Rec>(plain.inst);
   lcg g{seed};
   auto [l, r] = scene_input(g, frames, long_silence);
   buf fl(frames, 0), fr(frames, 0), pl(frames, 0), pr(frames, 0);
-  int resting = 0;
+  int rests = 0;
   for (std::size_t at = 0; at < frames;) {
     const int n = static_cast<int>(std::min<std::size_t>(frames - at, 1 + g.below(g.below(4) ? 700 : 9)));
     if (g.below(40) == 0 && !moves.empty()) {
@@ -86,7 +99,7 @@ int compare_paths(const orka_module &m, int rateidx, std::uint32_t seed, std::si
       for (effect *e : {&fast, &plain})
         c.ctl < 0 ? e->m.reset(e->inst) : e->m.onctl(e->inst, c.ctl, v);
     }
-    resting += static_cast<Rec *>(fast.inst)->idle != 0;
+    rests += resting<Rec>(fast.inst);
     std::int32_t *in[2] = {l.data() + at, r.data() + at};
     std::int32_t *fo[2] = {fl.data() + at, fr.data() + at}, *po[2] = {pl.data() + at, pr.data() + at};
     fast.m.run(fast.inst, in, fo, n);
@@ -95,11 +108,11 @@ int compare_paths(const orka_module &m, int rateidx, std::uint32_t seed, std::si
       if (fl[at + i] != pl[at + i] || fr[at + i] != pr[at + i]) {
         ADD_FAILURE() << name << ": frame " << at + i << ": " << fl[at + i] << ", " << fr[at + i]
                       << " against " << pl[at + i] << ", " << pr[at + i];
-        return resting;
+        return rests;
       }
     at += n;
   }
-  return resting;
+  return rests;
 }
 
 } // namespace
@@ -120,9 +133,9 @@ TEST(FxPaths, SaturatorFastPathsGiveThePlainBits) {
   int k = 0;
   for (const auto &r : rows) {
     const std::string name = "sat row " + std::to_string(k);
-    const int resting =
+    const int rests =
         compare_paths<sat_inst>(SAT_MODULE, r.rateidx, 77 + k++, 400000, 20000, r.settle, moves, name);
-    EXPECT_GT(resting, 0) << name << ": never at rest";
+    EXPECT_GT(rests, 0) << name << ": never at rest";
   }
 }
 
@@ -160,9 +173,20 @@ TEST(FxPaths, ReverbFastPathsGiveThePlainBits) {
   for (const auto &r : rows) {
     const std::string name = "rev row " + std::to_string(k);
     const std::size_t fs = ORKA_RATES[r.rateidx];
-    const int resting =
+    const int rests =
         compare_paths<rev_inst>(REV_MODULE, r.rateidx, 91 + k++, 8 * fs, 3 * fs / 2, r.settle, moves, name);
-    EXPECT_GT(resting, 0) << name << ": never at rest";
+    EXPECT_GT(rests, 0) << name << ": never at rest";
+  }
+}
+
+// The chorus rests as soon as its taps can reach nothing but zeros.
+TEST(FxPaths, ChorusSkipsSilenceExactly) {
+  const std::vector<control> moves = {{0, 0, 127}};
+  for (int rateidx : {0, 8, 14}) {
+    const std::string name = "cho at rate " + std::to_string(rateidx);
+    const std::size_t fs = ORKA_RATES[rateidx];
+    EXPECT_GT(compare_paths<cho_inst>(CHO_MODULE, rateidx, 5 + rateidx, 4 * fs, fs / 10, {}, moves, name), 0)
+        << name << ": never at rest";
   }
 }
 

@@ -1,6 +1,7 @@
 // The chorus module.
 #include "chorus/cho.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -50,6 +51,7 @@ int cho_start(void *inst, int rateidx, int) {
   if (!c->mem)
     return 0;
   c->wpos = 0;
+  c->reach = 0;
   const double fs = ORKA_RATES[c->rateidx];
   for (int i = 0; i < 8; ++i) {
     cho_voice &v = c->voice[i];
@@ -62,11 +64,45 @@ int cho_start(void *inst, int rateidx, int) {
     if (v.seglen < 1)
       v.seglen = 1;
     v.amp = static_cast<std::int32_t>(fs / 1050 * 2048);
+    // The delay stays between the targets, centre +- amp: a read reaches
+    // back delay >> 11 frames and one more.
+    c->reach = std::max(c->reach, ((v.centre + v.amp) >> 11) + 2);
   }
+  c->quiet = c->reach; // the memory is clear
+  c->rest = 1;
   return 1;
 }
 
 void cho_reset(void *) {}
+
+// The voice's next sine step: its target and the change per sample.
+inline void voice_step(cho_voice &v) {
+  const std::int32_t target =
+      static_cast<std::int32_t>((static_cast<std::int64_t>(v.amp) * CHO_SINE[v.phase]) >> 27) + v.centre;
+  v.phase = (v.phase + 1) & 31;
+  v.count = v.seglen;
+  v.inc = (target - v.delay) / v.seglen;
+}
+
+// Skips k frames of silent input at rest: their zeros are stored and the
+// voices move on as k frames would move them.
+void skip_quiet(std::int32_t *mem, unsigned &wpos, cho_voice *voice, int k) {
+  const int first = std::min<int>(k, CHO_MEMLEN - static_cast<int>(wpos));
+  std::memset(mem + wpos, 0, sizeof(std::int32_t) * first);
+  std::memset(mem, 0, sizeof(std::int32_t) * (k - first));
+  wpos = (wpos + k) & (CHO_MEMLEN - 1);
+  for (int i = 0; i < 8; ++i) {
+    cho_voice &v = voice[i];
+    for (int left = k; left > 0;) {
+      if (v.count == 0)
+        voice_step(v);
+      const int s = std::min(left, v.count);
+      v.delay += s * v.inc;
+      v.count -= s;
+      left -= s;
+    }
+  }
+}
 
 // Audio thread.  Adds into the outputs, saturating; does nothing without
 // the delay memory (before start, after stop).
@@ -81,20 +117,26 @@ void cho_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int 
   cho_voice voice[8];
   std::memcpy(voice, c->voice, sizeof voice);
   unsigned wpos = static_cast<unsigned>(c->wpos);
+  int quiet = c->quiet;
+  const int reach = c->rest ? c->reach : CHO_MEMLEN + 1;
   for (int f = 0; f < n; ++f) {
     const std::int32_t L = inl[f], R = inr[f];
-    mem[wpos] = q32_sat(std::int64_t{L} + R);
+    if (quiet >= reach && (L | R) == 0) {
+      int z = f + 1;
+      while (z < n && (inl[z] | inr[z]) == 0)
+        ++z;
+      skip_quiet(mem, wpos, voice, z - f);
+      f = z - 1;
+      continue;
+    }
+    const std::int32_t stored = q32_sat(std::int64_t{L} + R);
+    mem[wpos] = stored;
+    quiet = stored ? 0 : std::min(quiet + 1, c->reach);
     wpos = (wpos + 1) & (CHO_MEMLEN - 1);
     std::int64_t accl = 0, accr = 0;
     for (cho_voice &v : voice) {
-      if (v.count == 0) {
-        std::int32_t target =
-            static_cast<std::int32_t>((static_cast<std::int64_t>(v.amp) * CHO_SINE[v.phase]) >> 27) +
-            v.centre;
-        v.phase = (v.phase + 1) & 31;
-        v.count = v.seglen;
-        v.inc = (target - v.delay) / v.seglen;
-      }
+      if (v.count == 0)
+        voice_step(v);
       const unsigned k = (wpos - static_cast<unsigned>(v.delay >> 11)) & (CHO_MEMLEN - 1);
       const std::int64_t a = mem[k], b = mem[(k - 1) & (CHO_MEMLEN - 1)];
       const std::int64_t x = a + (((b - a) * (v.delay & 0x7FF)) >> 11);
@@ -112,6 +154,7 @@ void cho_run(void *inst, std::int32_t *const *in, std::int32_t *const *out, int 
   }
   std::memcpy(c->voice, voice, sizeof voice);
   c->wpos = static_cast<int>(wpos);
+  c->quiet = quiet;
 }
 
 // Audio thread.  Control 0 sets the balance of dry and chorus signal.

@@ -28,6 +28,12 @@ struct cho_inst {
   std::int32_t dry;   // gain of the inputs passed through, Q27
   std::int32_t wet;   // gain of the chorus signal, Q27
   std::int32_t *mem;  // CHO_MEMLEN samples from the system allocator
+  // Rest: once the last `reach` values stored are 0, no tap can read
+  // anything else, so a frame of silent input adds 0 to the outputs; such
+  // frames only store their zeros and move the voices on.
+  int reach; // frames back the taps read at the most (set at start)
+  int quiet; // frames since a nonzero value was stored, up to reach
+  int rest;  // 1: may rest (set at start; a test clears it to compare)
 };
 
 // 32 points of a sine, Q27 (generated).

@@ -213,7 +213,7 @@ REV_AVX2 void rev_lines_avx2(rev_lanes *st, const std::int32_t (*x)[REV_CHUNK], 
     #pragma GCC unroll 8
     for (int l = 0; l < 4; ++l)
       m[l] = REV_SIGNS[4 * q + l] & 1 ? 0 : -1;
-    minus[q] = minus[4 + q] = _mm256_load_si256(reinterpret_cast<const __m256i *>(m));
+    minus[q] = minus[4 + q] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(m));
   }
   __m256i y[4];
   #pragma GCC unroll 8

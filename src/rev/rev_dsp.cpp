@@ -34,6 +34,19 @@ inline void fwht16(std::int64_t *v) {
       }
 }
 
+// rev_lowpass and q32_mulz without their saturation, which the feedback
+// lanes never reach: a coefficient within 0 ... 1.0 keeps the filter's
+// output between its state and its input, and a gain below 0.25 keeps the
+// product below 2^29 (a test checks both bounds of the tables).
+inline std::int32_t lane_lowpass(std::int32_t lp, std::int32_t c, std::int32_t x) {
+  const std::int64_t v = std::int64_t{lp} * (REV_ONE - c) + std::int64_t{c} * x;
+  return static_cast<std::int32_t>((v + (v < 0 ? (1 << 27) - 1 : 0)) >> 27);
+}
+inline std::int32_t lane_gain(std::int32_t g, std::int32_t lp) {
+  const std::int64_t v = std::int64_t{g} * lp;
+  return static_cast<std::int32_t>((v + (v < 0 ? (1 << 27) - 1 : 0)) >> 27);
+}
+
 } // namespace
 
 void rev_taps(const rev_tapjob *jobs, int njobs, int n, std::int32_t k0, std::int32_t kinc) {
@@ -64,8 +77,8 @@ void rev_lines(rev_lanes *st, const std::int32_t (*x)[REV_CHUNK], const std::int
   }
   for (int i = 0; i < n; ++i) {
     for (int c = 0; c < 32; ++c) {
-      lp[c] = rev_lowpass(lp[c], st->coef[c], x[c][i]);
-      y[c] = q32_mulz(g[c], lp[c], 27);
+      lp[c] = lane_lowpass(lp[c], st->coef[c], x[c][i]);
+      y[c] = lane_gain(g[c], lp[c]);
       g[c] += st->ginc[c];
     }
     std::int64_t va[16], vb[16], sa = 0, sb = 0;

@@ -41,8 +41,8 @@ SAT_AVX2 void sat_upsample_avx2(const std::int32_t *xh, std::int64_t *sh, int n,
       a0 = _mm256_add_epi64(a0, _mm256_mul_epi32(x, k[u][0]));
       a1 = _mm256_add_epi64(a1, _mm256_mul_epi32(x, k[u][1]));
     }
-    _mm256_store_si256(reinterpret_cast<__m256i *>(acc), a0);
-    _mm256_store_si256(reinterpret_cast<__m256i *>(acc + 4), a1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(acc), a0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(acc + 4), a1);
     for (int j = 0; j < 8; ++j)
       sh[8 * i + j] = sat_shape(S, sat_sample(acc[j]));
   }
