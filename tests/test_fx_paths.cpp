@@ -228,7 +228,8 @@ TEST(FxPaths, ReverbRestsOnlyWhenEveryValueIsZero) {
        },
        6},
       {"stage filter", [](rev_inst *r, int k) { r->stage[1 + k / 2].filt[k % 2].lp = -1; }, 4},
-      {"lo-cut", [](rev_inst *r, int k) { (k < 2 ? r->lc_state : r->lc_prev)[k % 2] = 1; }, 4},
+      {"lo-cut state", [](rev_inst *r, int k) { r->lc_state[k] = 1; }, 2},
+      {"lo-cut input", [](rev_inst *r, int k) { r->lc_prev[k] = 1; }, 2},
   };
   for (const auto &rw : rows)
     for (int k = 0; k < rw.count; ++k) {
