@@ -438,7 +438,8 @@ TEST(VstThreads, AudioGoesOnWhileTheHostAndTheEditorChangeControls) {
   // As a workstation drives an instance: the audio thread renders and
   // automates, the host's thread sets parameters, saves and restores the
   // state and reads value texts, the window's thread shows the editor and
-  // the user turns its knobs.  Run under ThreadSanitizer as well.
+  // the user turns its knobs, and the engine reports preset names from yet
+  // another thread.  Run under ThreadSanitizer as well.
   vst_effect *e = open_fake(true);
   e->dispatcher(e, VST_EFF_SET_SAMPLE_RATE, 0, 0, nullptr, 48000.0f);
   e->dispatcher(e, VST_EFF_SET_BLOCK_SIZE, 0, 64, nullptr, 0.0f);
@@ -474,14 +475,37 @@ TEST(VstThreads, AudioGoesOnWhileTheHostAndTheEditorChangeControls) {
     pump(window, 20);
     free_window(window);
   });
+  // The engine reports preset names from a thread of its own: two names of
+  // one length that differ in every byte, so that a name read while it is
+  // being written shows as a mix of both.
+  const std::string names[2] = {std::string(40, 'a'), std::string(40, 'B')};
+  std::atomic<int> reported{0};
+  std::thread engine([&] {
+    for (int k = 0; !stop.load() || k < 200; ++k) {
+      g_rec.cb->setpreset(g_rec.cbarg, names[k % 2].c_str());
+      reported.fetch_add(1);
+      if (k % 16 == 15)
+        std::this_thread::yield();
+    }
+  });
+  const auto known = [&](const std::string &name) {
+    return name == "init" || name == names[0] || name == names[1];
+  };
   while (!opened.load())
     std::this_thread::yield();
   char text[16];
+  int torn = 0;
   for (int k = 0; k < 300; ++k) {
     e->set_parameter(e, 0, static_cast<float>(k % 128) / 127.0f);
     char *chunk = nullptr;
     const intptr_t n = e->dispatcher(e, VST_EFF_GET_CHUNK, 0, 0, &chunk, 0.0f);
     const std::string saved(chunk, static_cast<std::size_t>(n));
+    char name[ORKA_TEXTLEN] = {};
+    int vals[ORKA_MAXCTLS] = {};
+    const char *pos = saved.data();
+    std::size_t left = saved.size();
+    EXPECT_EQ(orka_scan(&FAKE, name, vals, &pos, &left), 1) << saved;
+    torn += known(name) ? 0 : 1;
     e->dispatcher(e, VST_EFF_SET_CHUNK, 0, n, const_cast<char *>(saved.data()), 0.0f);
     e->dispatcher(e, VST_EFF_GET_PARAM_DISPLAY, 2, 0, text, 0.0f);
     (void)e->get_parameter(e, 2);
@@ -489,8 +513,13 @@ TEST(VstThreads, AudioGoesOnWhileTheHostAndTheEditorChangeControls) {
   stop = true;
   audio.join();
   gui.join();
+  engine.join();
   EXPECT_GE(blocks.load(), 200);
+  EXPECT_GE(reported.load(), 200);
   EXPECT_TRUE(shown.load());
+  EXPECT_EQ(torn, 0) << "saved states with a name that was being written";
+  for (const std::string &shown_name : g_ed.presets)
+    EXPECT_TRUE(known(shown_name)) << shown_name;
   EXPECT_EQ(e->get_parameter(e, 0), 299 % 128 / 127.0f);
   close_fake(e);
 }

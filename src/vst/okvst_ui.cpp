@@ -120,10 +120,17 @@ void okvst_setctl(void *arg, int i, int v) {
   okvst_ui_post(p);
 }
 
+// The name is written under the lock, as GetChunk and the editor's sync
+// read it.  No engine calls back while the dispatcher holds the lock (the
+// engine never reports a preset name by itself), so taking it here cannot
+// wait on this thread's own caller.
 void okvst_setpreset(void *arg, const char *name) {
   auto *p = static_cast<okvst_inst *>(arg);
   log_printf(1, "okvst_setpreset: %s", name ? name : "");
-  std::snprintf(p->preset, sizeof p->preset, "%s", name ? name : "");
+  {
+    os_mutex_guard held(p->lock);
+    std::snprintf(p->preset, sizeof p->preset, "%s", name ? name : "");
+  }
   p->presetchg.store(1, OKVST_RLX);
   okvst_ui_post(p);
 }
