@@ -150,6 +150,7 @@ protected:
                "wav b {\nmap { data \"b.raw\"\nloop 4800\n}\n}\n"
                "patch 0 \"Sine\" {\nlayer x {\nwav a\nvol.rtime 40\n}\n}\n"
                "patch 7 \"Quiet\" {\nlayer x {\nwav a\nvol.base 109\nvol.rtime 40\n}\n}\n"
+               "patch 9 \"Bright\" {\nlayer x {\nwav b\nvol.rtime 40\n}\n}\n"
                "drumkey 36 {\nlayer x {\nwav b\n}\n}\n");
     write_file(synth + "/data/a.raw", raw_sine(48.0, 100, 16000));  // 1000 Hz at key 64
     write_file(synth + "/data/b.raw", raw_sine(24.0, 200, 16000));  // 2000 Hz
@@ -157,7 +158,7 @@ protected:
     set_env("APPDATA", dir_.path().c_str());
     opts_.plugin = "./Glimra-Synth.so";
     opts_.tail = 0.2;
-    patches_ = {{0, "Sine"}, {7, "Quiet"}, {127, "Percussions"}};
+    patches_ = {{0, "Sine"}, {7, "Quiet"}, {9, "Bright"}, {127, "Percussions"}};
   }
   void TearDown() override {
     set_env("PROGRAMFILES", nullptr);
@@ -177,6 +178,14 @@ protected:
       EXPECT_TRUE(ok) << e;
     }
     return ok ? out : std::vector<float>{};
+  }
+  // A program change at tick 0, then the notes of t.
+  static smf_track with_program(int ch, int program, const smf_track &t) {
+    smf_track p;
+    p.add(0, {static_cast<unsigned char>(0xC0 | ch), static_cast<unsigned char>(program)});
+    for (const auto &e : t.events)
+      p.events.push_back(e);
+    return p;
   }
   static smf_track note(int ch, int key, int from = 0, int to = 2400) {
     smf_track t;
@@ -233,12 +242,29 @@ TEST_F(Render, GeneralMidiRouting) {
   EXPECT_NEAR(peak(q, a, b) / peak(plain, a, b), 0.5, 0.02);
   EXPECT_NEAR(frequency_of(drums, a, b, 48000, 2), 2000.0, 2.0);
   EXPECT_NEAR(frequency_of(plain, a, b, 48000, 2), 1000.0, 2.0);
-  // An undefined program keeps the patch.
-  smf_track undefined;
-  undefined.add(0, {0xC1, 99});
-  for (auto &e : note(1, 64).events)
-    undefined.events.push_back(e);
-  EXPECT_NEAR(peak(render({undefined}), a, b) / peak(plain, a, b), 1.0, 0.02);
+  // An undefined program falls back to the nearest patch below it in its
+  // family of eight, else to the lowest patch; it never keeps the channel's
+  // patch.  The channel is on "Quiet" before, and each fallback ("Bright"
+  // at 9, "Sine" at 0) sounds unlike "Quiet": the render equals that of
+  // the patch's own program and differs from keeping "Quiet".
+  auto after_quiet = [&](int program) {
+    smf_track t = with_program(1, 7, note(1, 64));
+    t.events.insert(t.events.begin() + 1, {0, {0xC1, static_cast<unsigned char>(program)}});
+    return render({t});
+  };
+  const auto kept = after_quiet(7);
+  struct fallback {
+    int program, sounds_as;
+  };
+  for (const fallback &f : {fallback{13, 9}, // "Bright", below it in 8..15
+                            fallback{5, 0},  // "Sine", not "Quiet" above it in 0..7
+                            fallback{8, 0},  // nothing in 8..15 up to 8: the lowest, not "Quiet" at 7
+                            fallback{99, 0}}) { // nothing in 96..103: the lowest
+    const auto got = after_quiet(f.program), want = after_quiet(f.sounds_as);
+    ASSERT_FALSE(got.empty());
+    EXPECT_TRUE(got == want) << "program " << f.program << " should sound as " << f.sounds_as;
+    EXPECT_GT(peak(want, a, b) / peak(kept, a, b), 1.5) << "patch " << f.sounds_as << " is not \"Quiet\"";
+  }
   // Without --gm the drum channel is just a channel of the patch.
   opts_.gm = false;
   EXPECT_NEAR(frequency_of(render({note(9, 64)}), a, b, 48000, 2), 1000.0, 2.0);
