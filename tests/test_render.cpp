@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
+
+#include "probe_plugin.h"
 #include "render/render.h"
 #include "testutil.h"
 
@@ -310,6 +313,75 @@ TEST_F(Render, GeneralMidiChannelsShareOneInstance) {
   for (std::size_t i = 0; i < all.size(); ++i)
     worst = std::fmax(worst, std::fabs(all[i] - sum[i]));
   EXPECT_LT(worst, 1e-6);
+}
+
+TEST_F(Render, GeneralMidiOpensOneInstance) {
+  // Four channels, one instance: counted in the plug-in's own log, which at
+  // level 1 has a line for every instance's "Open".
+  make_dirs(dir_.path() + "/Glimra-Synth");
+  const std::string log = dir_.path() + "/Glimra-Synth/log1";
+  write_file(log, "");
+  opts_.gm = true;
+  render({note(0, 64), with_program(1, 7, note(1, 76, 240, 1800)), note(2, 60, 100, 900),
+          note(9, 36, 480, 2000)});
+  int opens = 0;
+  std::size_t at = 0;
+  const std::string text = read_file(log);
+  while ((at = text.find(": Open:\n", at)) != std::string::npos) {
+    ++opens;
+    ++at;
+  }
+  EXPECT_EQ(opens, 1) << text.size() << " bytes of log";
+}
+
+TEST_F(Render, GeneralMidiWithAnotherPlugin) {
+  // An instrument without a "programs" control (the probe, which records
+  // what it receives) gets the whole file in one instance, with or without
+  // --gm: every channel's messages, program changes and SysEx included, at
+  // their frames and in file order.
+  void *lib = dlopen("./probe-plugin.so", RTLD_NOW); // keeps its record alive
+  ASSERT_NE(lib, nullptr) << dlerror();
+  auto get = reinterpret_cast<probe_record_fn>(dlsym(lib, "probe_get_record"));
+  ASSERT_NE(get, nullptr);
+  probe_record *rec = get();
+  std::vector<smf_track> tracks;
+  smf_track reset;
+  reset.add(0, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}); // GM System On
+  tracks.push_back(reset);
+  for (int ch = 0; ch < 16; ++ch) { // programs this instrument may or may not define
+    smf_track t = with_program(ch, (ch * 37 + 99) % 128, note(ch, 40 + ch, 100 + 30 * ch, 1200 + ch));
+    t.add(static_cast<std::uint64_t>(600 + ch), {static_cast<unsigned char>(0xC0 | ch), static_cast<unsigned char>(ch)});
+    t.add(static_cast<std::uint64_t>(700 + ch), {static_cast<unsigned char>(0xB0 | ch), 7, 90});
+    tracks.push_back(t);
+  }
+  const auto image = smf_image(1, 480, tracks);
+  smf_file f;
+  std::string err;
+  ASSERT_TRUE(smf_parse(image.data(), image.size(), &f, &err)) << err;
+  const auto frames = smf_frames(f, opts_.rate);
+  opts_.plugin = "./probe-plugin.so";
+  for (bool gm : {true, false}) {
+    opts_.gm = gm;
+    const int before = rec->instances;
+    rec->events.clear();
+    render(tracks);
+    EXPECT_EQ(rec->instances - before, 1) << "gm " << gm;
+    EXPECT_EQ(rec->live, 0);
+    std::size_t k = 0, programs = 0;
+    for (std::size_t i = 0; i < f.events.size(); ++i) {
+      if (f.events[i].bytes.empty())
+        continue; // a tempo change
+      ASSERT_LT(k, rec->events.size()) << "gm " << gm << ": event " << i << " did not arrive";
+      const probe_event &got = rec->events[k++];
+      EXPECT_EQ(got.instance, before);
+      EXPECT_EQ(got.frame, frames[i]) << "event " << i;
+      EXPECT_EQ(got.bytes, f.events[i].bytes) << "event " << i;
+      programs += !got.bytes.empty() && (got.bytes[0] & 0xF0) == 0xC0;
+    }
+    EXPECT_EQ(k, rec->events.size()) << "gm " << gm;
+    EXPECT_EQ(programs, 32u);
+  }
+  dlclose(lib);
 }
 
 TEST_F(Render, TailEndsAtTheSameFrameForAnyBlockSize) {
