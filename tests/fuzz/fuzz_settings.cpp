@@ -1,19 +1,149 @@
 // The settings-text reader on arbitrary bytes, over a table whose value
-// texts hold blanks, "#" and "-", and over the reverb's table with its
-// aliases.  Whatever it reads, writing that and reading it back gives the
-// same name and values, and writing again the same text: print, scan,
-// print is a fixed point.  The reader never reads past the length.
+// texts hold blanks, "#" and "-", over the reverb's table with its
+// aliases, and over the synthesizer's own table (its 22 controls, the
+// effects' under their prefixes) with the patch names of a small
+// definition written at start-up.  Whatever it reads, writing that and
+// reading it back gives the same name and values, and writing again the
+// same text: print, scan, print is a fixed point.  The reader never reads
+// past the length.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "module/settings.h"
+#include "platform/os.h"
 #include "rev/rev.h"
 #include "settings_table.h"
+#include "synth/note/synth.h"
 
 namespace {
+
+// Patch names as definitions give them: "#", "-", "=", quotes and a
+// backslash inside, blanks before and after, names that begin other names
+// (the drum kit's "Percussions" among them), a number, bytes above 127, the
+// longest name a patch may have, and a duplicate the loader makes unique
+// ("Lead 30").
+const char *const CONF = R"(wav w {
+  map { data "w.raw"
+  }
+}
+patch 0 "Grand Piano" {
+  layer x {
+    wav w
+  }
+}
+patch 1 "E.Piano #2" {
+  layer x {
+    wav w
+  }
+}
+patch 2 "E.Piano" {
+  layer x {
+    wav w
+  }
+}
+patch 3 "Organ " {
+  layer x {
+    wav w
+  }
+}
+patch 4 "Organ" {
+  layer x {
+    wav w
+  }
+}
+patch 5 " Lead" {
+  layer x {
+    wav w
+  }
+}
+patch 6 "Lead" {
+  layer x {
+    wav w
+  }
+}
+patch 7 "Pad - warm # 3 = soft" {
+  layer x {
+    wav w
+  }
+}
+patch 8 "Say \"hi\" \\ there" {
+  layer x {
+    wav w
+  }
+}
+patch 9 "Forty-six characters long, with # and - in it." {
+  layer x {
+    wav w
+  }
+}
+patch 10 "Fl)" "\xC3\xBC" R"(gel" {
+  layer x {
+    wav w
+  }
+}
+patch 11 "Percussion" {
+  layer x {
+    wav w
+  }
+}
+patch 12 "12" {
+  layer x {
+    wav w
+  }
+}
+patch 30 "Lead" {
+  layer x {
+    wav w
+  }
+}
+drumkey 36 {
+  layer x {
+    wav w
+  }
+}
+)";
+constexpr int NPATCHES = 14; // and the drum kit
+
+void put(const std::string &path, const std::string &bytes) {
+  std::FILE *f = std::fopen(path.c_str(), "wb");
+  if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+    std::abort();
+  std::fclose(f);
+}
+
+// Writes the definition below a fresh folder and sets the engine up from
+// it; the files go again once read.
+void setup_synth() {
+  char tmpl[] = "/tmp/fuzz_settings.XXXXXX";
+  if (!mkdtemp(tmpl))
+    std::abort();
+  const std::string root = tmpl;
+  const std::string data = root + "/Glimra/Synth/data";
+  for (const std::string &d : {root + "/Glimra", root + "/Glimra/Synth", data})
+    mkdir(d.c_str(), 0700);
+  const std::string conf = data + "/midisyn.conf", wave = data + "/w.raw";
+  put(conf, CONF);
+  put(wave, std::string(64, '\x11'));
+  setenv("PROGRAMFILES", root.c_str(), 1);
+  setenv("APPDATA", root.c_str(), 1); // no log folder: logging stays off
+  os_set_default_root("");
+  SYNTH_MODULE.init();
+  std::remove(conf.c_str());
+  std::remove(wave.c_str());
+  for (const std::string &d : {data, root + "/Glimra/Synth", root + "/Glimra", root})
+    rmdir(d.c_str());
+  orka_ctlinfo ci{};
+  SYNTH_MODULE.ctlinfo(0, &ci);
+  if (ci.nvals != NPATCHES + 1)
+    std::abort(); // the definition did not load: the patch texts would be the fallback's
+  std::atexit([] { SYNTH_MODULE.done(); });
+}
 
 // The text a module's pair writes for a name and values.
 std::string print(const orka_module *mod, const char *name, const int *vals) {
@@ -67,9 +197,15 @@ const orka_module TABLE = with_pair();
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  setup_synth();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   const char *text = reinterpret_cast<const char *>(data);
   fixed_point(&TABLE, text, size);
   fixed_point(&REV_MODULE, text, size);
+  fixed_point(&SYNTH_MODULE, text, size);
   return 0;
 }
