@@ -4,8 +4,10 @@
 // effects' under their prefixes) with the patch names of a small
 // definition written at start-up.  Whatever it reads, writing that and
 // reading it back gives the same name and values, and writing again the
-// same text: print, scan, print is a fixed point.  The reader never reads
-// past the length.
+// same text: print, scan, print is a fixed point.  Values written read
+// back as themselves: every value of every control once at start-up, and
+// values drawn from each input's hash.  The reader never reads past the
+// length.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -154,6 +156,61 @@ std::string print(const orka_module *mod, const char *name, const int *vals) {
   return s;
 }
 
+// Values written under a name read back as themselves: no two values of a
+// control share a text (a patch name shown cut or tidied would make one
+// patch reload as another).
+void reads_back(const orka_module *mod, const char *name, const int *vals) {
+  orka_info info{};
+  mod->info(&info);
+  const std::string written = print(mod, name, vals);
+  char name2[ORKA_TEXTLEN];
+  int back[ORKA_MAXCTLS];
+  if (mod->scan(nullptr, name2, back, written.data(), written.size()) != written.size())
+    std::abort();
+  if (std::strcmp(name, name2) != 0 || std::memcmp(vals, back, sizeof(int) * info.nctls) != 0)
+    std::abort();
+}
+
+// Every value of every control, the others at their defaults.
+void every_value_reads_back(const orka_module *mod) {
+  orka_info info{};
+  mod->info(&info);
+  int vals[ORKA_MAXCTLS];
+  for (int i = 0; i < info.nctls; ++i) {
+    orka_ctlinfo ci{};
+    mod->ctlinfo(i, &ci);
+    vals[i] = ci.def;
+  }
+  for (int i = 0; i < info.nctls; ++i) {
+    orka_ctlinfo ci{};
+    mod->ctlinfo(i, &ci);
+    const int keep = vals[i];
+    for (int v = 0; v < ci.nvals; ++v) {
+      vals[i] = v;
+      reads_back(mod, info.preset ? info.preset : "", vals);
+    }
+    vals[i] = keep;
+  }
+}
+
+// Values of all controls at once, drawn from a hash of the input.
+void input_values_read_back(const orka_module *mod, const char *name, const char *text,
+                            std::size_t size) {
+  std::uint32_t h = 2166136261u;
+  for (std::size_t k = 0; k < size; ++k)
+    h = (h ^ static_cast<unsigned char>(text[k])) * 16777619u;
+  orka_info info{};
+  mod->info(&info);
+  int vals[ORKA_MAXCTLS];
+  for (int i = 0; i < info.nctls; ++i) {
+    orka_ctlinfo ci{};
+    mod->ctlinfo(i, &ci);
+    h = h * 1664525u + 1013904223u;
+    vals[i] = ci.nvals > 0 ? static_cast<int>((h >> 8) % static_cast<std::uint32_t>(ci.nvals)) : 0;
+  }
+  reads_back(mod, name, vals);
+}
+
 void fixed_point(const orka_module *mod, const char *text, std::size_t size) {
   orka_info info{};
   mod->info(&info);
@@ -173,6 +230,7 @@ void fixed_point(const orka_module *mod, const char *text, std::size_t size) {
     std::abort();
   if (print(mod, name2, vals2) != once)
     std::abort();
+  input_values_read_back(mod, name, text, size);
 }
 
 // The test table with the library's own pair of print and scan.
@@ -199,6 +257,8 @@ const orka_module TABLE = with_pair();
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   setup_synth();
+  for (const orka_module *mod : {&TABLE, &REV_MODULE, &SYNTH_MODULE})
+    every_value_reads_back(mod);
   return 0;
 }
 
