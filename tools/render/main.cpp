@@ -15,6 +15,8 @@
 #include "render/render_install.h"
 #include "synth/conf/conf.h"
 #include "synth/patch/patch.h"
+#include "tool_root.h"
+#include "utils/appdata.h"
 #include "utils/log.h"
 
 #ifndef ORKA_PLUGIN_DEFAULT
@@ -41,15 +43,21 @@ std::string ends_with(const std::string &s, int n) {
 
 double dbfs(double v) { return v > 0 ? 20 * std::log10(v) : -999.0; }
 
-// The installed instrument's patches and drum keys, read as the engine does.
+// The instrument's patches and drum keys, read as the engine does: the
+// installation beside this program first, as the plug-in beside it finds
+// its engine there.
 std::vector<render_patch> load_patches(std::vector<render_patch> *drums) {
   std::vector<render_patch> list;
   void (*sink)(const char *, std::size_t) = log_sink;
   const int level = log_level;
+  const std::string mine = tool_installdir(); // empty with PROGRAMFILES (--instrument)
+  if (!mine.empty())
+    appdata_set_installdir(mine.c_str());
   log_level = 0; // the engine reports its own problems; this is a listing
   const bool ok = conf_setup();
   log_level = level;
   log_sink = sink;
+  appdata_set_installdir(nullptr);
   if (ok) {
     for (int i = 0; i < PATCH_MAX - 1; ++i)
       if (patch_table[i])
