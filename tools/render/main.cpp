@@ -71,6 +71,15 @@ std::vector<render_patch> load_patches(std::vector<render_patch> *drums) {
   return list;
 }
 
+// The log, when switched on, names every plug-in path tried, as the
+// plug-in names every engine path.
+struct log_session {
+  log_session() { log_open("Glimra", "Synth"); }
+  ~log_session() { log_close(); }
+  log_session(const log_session &) = delete;
+  log_session &operator=(const log_session &) = delete;
+};
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -105,6 +114,7 @@ int main(int argc, char **argv) {
     return fail("two outputs given: " + output + " and " + output2);
   if (output.empty())
     output = output2;
+  const log_session logging;
   render_instrument inst;
   std::string err;
   std::vector<render_patch> drums, patches;
@@ -113,11 +123,15 @@ int main(int argc, char **argv) {
   auto prepare = [&]() {
     if (o.plugin.empty()) {
       const std::vector<std::string> tried = render_plugin_paths(ORKA_PLUGIN_DEFAULT);
-      for (const std::string &p : tried)
-        if (access(p.c_str(), R_OK) == 0) {
+      for (const std::string &p : tried) {
+        const bool here = access(p.c_str(), R_OK) == 0;
+        log_printf(1, here ? "%s: %s: plug-in found" : "%s: %s: no plug-in there", "glimra-render",
+                   p.c_str());
+        if (here) {
           o.plugin = p;
           break;
         }
+      }
       if (o.plugin.empty()) {
         err = "no plug-in found (tried " + render_join(tried) + ")";
         return false;
