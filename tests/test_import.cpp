@@ -273,6 +273,50 @@ TEST_F(ImportBank, DelayHoldFilterAndVibrato) {
   EXPECT_EQ(dep_amount(lead, SRC_MOD, 10), 0.5);
 }
 
+// Scale tuning of 1200 cents per key and coarse tuning of +-120 semitones
+// take pitches far beyond what a definition may hold: they are clamped,
+// with a warning, and the definition still loads.
+TEST(ImportExtremes, TuningsBeyondThePitchRangeAreClamped) {
+  using namespace sf2;
+  std::vector<sample> s = {{"Low8k", std::vector<std::int16_t>(800, 1000), 8000, 60, 0, 8, 790, 1, 0}};
+  const std::vector<instrument> insts = {
+      {"Stretch",
+       {{{43, range(0, 63)}, {56, 1200}, {58, 0}, {53, 0}}, {{43, range(64, 127)}, {56, 1200}, {58, 127}, {53, 0}}},
+       {}},
+      // Only with the tuning taken into the layer does this map's pitch
+      // leave the range: -169 for the zone, -289 for the map.
+      {"Down", {{{43, range(0, 127)}, {56, 600}, {51, -120}, {58, 0}, {53, 0}}}, {}},
+      {"Kit", {{{43, range(0, 0)}, {56, 1200}, {53, 0}}, {{43, range(127, 127)}, {51, -120}, {58, 127}, {53, 0}}}, {}},
+  };
+  const std::vector<preset> presets = {
+      {"Stretch", 0, 0, {{{41, 0}}}}, {"Down", 1, 0, {{{41, 1}}}}, {"Kit", 0, 128, {{{41, 2}}}}};
+  tempdir dir;
+  const std::string file = dir.file("extreme.sf2");
+  write_file(file, image(s, insts, presets));
+  imp_bank bank;
+  std::string err;
+  ASSERT_TRUE(imp_read_bank(file, &bank, &err)) << err;
+  const def_instrument inst = imp_convert(bank, imp_options{});
+  const std::string out = dir.path() + "/inst/data";
+  ASSERT_TRUE(imp_write(inst, bank, out, "extreme.sf2", nullptr, &err)) << err;
+  EXPECT_TRUE(imp_check(out, &err)) << err;
+  for (const char *who : {"preset 0 Stretch", "preset 1 Down", "kit 0 Kit"}) {
+    bool found = false;
+    for (const std::string &w : inst.warnings)
+      found = found || w == std::string(who) + ": extreme tuning: pitch values held within -256...256";
+    EXPECT_TRUE(found) << who;
+  }
+  // Every pitch written lies within the range, the clamped ones at its ends.
+  double lo = 0, hi = 0;
+  for (const def_wave &w : inst.waves)
+    for (const def_map &m : w.maps) {
+      lo = std::min(lo, m.pitch);
+      hi = std::max(hi, m.pitch);
+    }
+  EXPECT_EQ(lo, -256);
+  EXPECT_EQ(hi, 256);
+}
+
 TEST_F(ImportBank, SoundsAtThePitchTheBankGives) {
   import_rig rig(out_);
   ASSERT_TRUE(rig.ok()) << rig.error();
