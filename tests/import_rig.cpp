@@ -26,7 +26,7 @@ std::vector<std::int16_t> constant(int v, int frames) {
 
 std::string test_bank() {
   using namespace sf2;
-  std::vector<sample> s(7);
+  std::vector<sample> s(9);
   s[0] = {"Sine440", sine(440, 44100, 44100, 12000), 44100, 69, 0, 4410, 44100, 1, 0};
   s[1] = {"Low", sine(130.8128, 22050, 22050, 12000), 22050, 48, 0, 8, 22040, 1, 0};
   // The pad's sides differ in sign so that the test can tell them apart.
@@ -38,6 +38,8 @@ std::string test_bank() {
   s[4] = {"Kick", constant(8000, 4410), 44100, 60, 0, 8, 4400, 1, 0};
   s[5] = {"HatC", constant(4000, 2205), 44100, 60, 0, 8, 2200, 1, 0};
   s[6] = {"HatO", constant(4000, 22050), 44100, 60, 0, 11025, 22050, 1, 0};
+  s[7] = {"Soft", sine(220, 44100, 44100, 6000), 44100, 57, 0, 4410, 44100, 1, 0};
+  s[8] = {"Loud", sine(220, 44100, 44100, 12000), 44100, 57, 0, 4410, 44100, 1, 0};
   const zone env = {{34, 0}, {36, -1200}, {37, 60}, {38, 1200}};
   auto with = [](zone z, const zone &more) {
     z.insert(z.end(), more.begin(), more.end());
@@ -46,20 +48,39 @@ std::string test_bank() {
   std::vector<instrument> insts = {
       {"Lead",
        {with(with({{43, range(0, 59)}, {51, 1}, {52, -30}, {48, 60}}, env), {{53, 1}}),
-        with(with({{43, range(60, 127)}, {54, 1}}, env), {{53, 0}})}},
+        with(with({{43, range(60, 127)}, {54, 1}}, env), {{53, 0}})},
+       {}},
       {"Pad",
        {{{43, range(0, 127)}, {17, -500}, {54, 1}, {53, 2}},
-        {{43, range(0, 127)}, {17, 500}, {54, 1}, {53, 3}}}},
+        {{43, range(0, 127)}, {17, 500}, {54, 1}, {53, 3}}},
+       {}},
       {"Kit",
        {{{43, range(36, 36)}, {58, 36}, {53, 4}},
         {{43, range(42, 42)}, {57, 1}, {53, 5}},
         {{43, range(44, 44)}, {57, 1}, {53, 5}},
-        {{43, range(46, 46)}, {57, 1}, {54, 1}, {53, 6}}}},
+        {{43, range(46, 46)}, {57, 1}, {54, 1}, {53, 6}}},
+       {}},
+      {"Vel",
+       {{{43, range(0, 127)}, {44, range(0, 63)}, {54, 1}, {53, 7}},
+        {{43, range(0, 127)}, {44, range(64, 127)}, {54, 1}, {53, 8}}},
+       {}},
+      // Delay 0.5 s, hold 1 s, a low-pass at key 69 with 10 dB of
+      // resonance, 50 cents of vibrato at 4.088 Hz, and the wheel's
+      // vibrato raised from the default 50 to 100 cents.
+      {"Shaped",
+       {{{43, range(0, 127)}, {33, -1200}, {35, 0}, {8, 6900}, {9, 100}, {6, 50}, {24, -1200},
+         {54, 1}, {53, 0}}},
+       {{{0x0081, 6, 100, 0, 0}}}},
+      {"Kit2", {{{43, range(38, 38)}, {53, 4}}}, {}},
   };
   std::vector<preset> presets = {
       {"Lead", 0, 0, {{{52, 10}, {41, 0}}}},
       {"Pad", 1, 0, {{{41, 1}}}},
       {"Drums", 0, 128, {{{41, 2}}}},
+      {"Layers", 2, 0, {{{41, 3}}}},
+      {"Shaped", 3, 0, {{{41, 4}}}},
+      {"Room", 8, 128, {{{41, 5}}}},
+      {"Bright", 0, 1, {{{41, 0}}}},
   };
   return image(s, insts, presets);
 }

@@ -11,8 +11,10 @@
 #include "testutil.h"
 
 // A SoundFont 2 image: "Lead" (two key zones: 22050 Hz and a looped 44100 Hz
-// sine, tuned), "Pad" (a stereo pair) and a drum kit whose hi-hats share an
-// exclusive class.
+// sine, tuned), "Pad" (a stereo pair), "Layers" (two velocity zones),
+// "Shaped" (delay, hold, low-pass, vibrato and the wheel's vibrato), a
+// drum kit whose hi-hats share an exclusive class, a second kit (program
+// 8: key 38 only) and "Bright" in bank 1 (program 0, the lead's zones).
 std::string test_bank();
 
 // Fundamental frequency of frames from ... from + n (difference function

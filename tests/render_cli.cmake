@@ -56,31 +56,93 @@ foreach(text "Grand Piano" "Closed Hi-Hat" "holdmode = Pedal: Pedal, Bend-Wheel,
 endforeach()
 
 # An installation put elsewhere than configured finds everything beside
-# its own files: the renderer its plug-in, the plug-in (also through a
-# symbolic link) its engine, the engine its data.
+# its own files: the renderer its plug-in and its patch list, the checker
+# its definition, the plug-in (also through a symbolic link) its engine,
+# the engine its data.  The configured place holds another, small
+# definition (patch 0 "Tone") and no engine, so reading it shows.
 if(PREFIX)
-  file(REMOVE_RECURSE ${PREFIX}) # the configured place holds nothing now
+  file(REMOVE_RECURSE ${PREFIX})
+  file(COPY ${SRC}/data/check/good/ DESTINATION ${PREFIX}/lib/Glimra/Synth)
 endif()
 set(moved ${tree}/moved)
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BIN} --prefix ${moved} RESULT_VARIABLE rc OUTPUT_QUIET)
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BIN} --prefix ${tree}/other RESULT_VARIABLE rc OUTPUT_QUIET)
+file(RENAME ${tree}/other ${moved})
 unset(ENV{PROGRAMFILES})
 execute_process(COMMAND ${moved}/bin/glimra-render ${mid} ${tree}/moved.wav
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0 OR NOT EXISTS ${tree}/moved.wav OR out MATCHES "peak -999")
   message(FATAL_ERROR "the moved installation failed or stayed silent: ${out} ${err}")
 endif()
-file(MAKE_DIRECTORY ${tree}/hostvst)
-file(CREATE_LINK ${moved}/lib/vst/Glimra-Synth.so ${tree}/hostvst/Glimra-Synth.so SYMBOLIC)
+execute_process(COMMAND ${moved}/bin/glimra-render --list RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT out MATCHES "  0  Grand Piano\n" OR out MATCHES "Tone")
+  message(FATAL_ERROR "--list of the moved installation does not read its own patches: ${out} ${err}")
+endif()
+execute_process(COMMAND ${moved}/bin/glimra-render ${mid} -o ${tree}/strings.wav -q --patch "Warm Strings"
+                RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT EXISTS ${tree}/strings.wav)
+  message(FATAL_ERROR "--patch in the moved installation: ${err}")
+endif()
+execute_process(COMMAND ${moved}/bin/glimra-check RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT out MATCHES "patch   0 \"Grand Piano\"" OR out MATCHES "Tone")
+  message(FATAL_ERROR "glimra-check in the moved installation does not read its own definition: ${out} ${err}")
+endif()
+# A link in a folder whose parent holds no installation: only the link's
+# target tells the plug-in where its engine is.
+file(MAKE_DIRECTORY ${tree}/linkhost/vst)
+file(CREATE_LINK ${moved}/lib/vst/Glimra-Synth.so ${tree}/linkhost/vst/Glimra-Synth.so SYMBOLIC)
 execute_process(COMMAND ${moved}/bin/glimra-render ${mid} -o ${tree}/linked.wav -q
-                        --plugin ${tree}/hostvst/Glimra-Synth.so RESULT_VARIABLE rc ERROR_VARIABLE err)
+                        --plugin ${tree}/linkhost/vst/Glimra-Synth.so RESULT_VARIABLE rc ERROR_VARIABLE err)
 if(NOT rc EQUAL 0 OR NOT EXISTS ${tree}/linked.wav)
   message(FATAL_ERROR "the plug-in through a link failed: ${err}")
 endif()
+
+# With the log switched on, every path tried is named, the one that
+# worked too; the messages list every path tried.
+set(log ${tree}/Glimra-Synth/log1)
+function(expect_logged)
+  file(READ ${log} text)
+  foreach(line ${ARGN})
+    string(FIND "${text}" "${line}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "the log lacks '${line}':\n${text}")
+    endif()
+  endforeach()
+endfunction()
+set(engine_rel "\\Glimra\\Synth\\liborka.so")
+file(WRITE ${log} "")
+execute_process(COMMAND ${moved}/bin/glimra-render ${mid} -o ${tree}/logged.wav -q
+                RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "render with the log on: ${err}")
+endif()
+expect_logged("glimra-render: ${moved}/lib/vst/Glimra-Synth.so: plug-in found"
+              "orka_load: ${moved}/lib${engine_rel}: library loaded")
 set(RENDER ${moved}/bin/glimra-render)
 expect_error("two outputs given" ${mid} ${tree}/a.wav -o ${tree}/b.wav)
-expect_error("no midisyn.conf in it" ${mid} ${tree}/a.wav --instrument ${tree}/hostvst)
+expect_error("no midisyn.conf in it" ${mid} ${tree}/a.wav --instrument ${tree}/linkhost)
 file(RENAME ${moved}/lib/Glimra/Synth/liborka.so ${moved}/lib/Glimra/Synth/gone.so)
-expect_error("its engine is looked for in ${moved}/lib/Glimra/Synth/liborka.so" ${mid} ${tree}/c.wav)
+file(WRITE ${log} "")
+if(PREFIX)
+  expect_error("its engine is looked for in ${moved}/lib/Glimra/Synth/liborka.so, ${PREFIX}/lib/Glimra/Synth/liborka.so)"
+               ${mid} ${tree}/c.wav)
+  expect_logged("orka_load: ${moved}/lib${engine_rel}: couldn't load library"
+                "orka_load: ${PREFIX}/lib${engine_rel}: couldn't load library")
+else()
+  expect_error("its engine is looked for in ${moved}/lib/Glimra/Synth/liborka.so" ${mid} ${tree}/c.wav)
+  expect_logged("orka_load: ${moved}/lib${engine_rel}: couldn't load library")
+endif()
+file(RENAME ${moved}/lib/vst/Glimra-Synth.so ${moved}/lib/vst/gone.so)
+file(WRITE ${log} "")
+if(PREFIX)
+  expect_error("no plug-in found (tried ${moved}/lib/vst/Glimra-Synth.so, ${PREFIX}/lib/vst/Glimra-Synth.so)"
+               ${mid} ${tree}/d.wav)
+  expect_logged("glimra-render: ${moved}/lib/vst/Glimra-Synth.so: no plug-in there"
+                "glimra-render: ${PREFIX}/lib/vst/Glimra-Synth.so: no plug-in there")
+else()
+  expect_error("no plug-in found (tried ${moved}/lib/vst/Glimra-Synth.so" ${mid} ${tree}/d.wav)
+  expect_logged("glimra-render: ${moved}/lib/vst/Glimra-Synth.so: no plug-in there")
+endif()
+file(REMOVE ${log})
 set(ENV{PROGRAMFILES} ${tree})
 
 # The installed tree finds its engine without any variable.

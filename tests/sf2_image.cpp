@@ -29,27 +29,38 @@ std::string list(const char *type, const std::string &body) {
   return chunk("LIST", std::string(type, 4) + body);
 }
 
-// The bag, modulator and generator records of a set of zones.
-void zones_of(const std::vector<std::vector<zone>> &owners, std::string *bags, std::string *mods,
-              std::string *gens, std::vector<int> *first_bag) {
-  int nbag = 0, ngen = 0;
-  for (const auto &zs : owners) {
+// The bag, modulator and generator records of a set of zones; owner_mods
+// holds each owner's modulators per zone (missing entries: none).
+void zones_of(const std::vector<std::vector<zone>> &owners,
+              const std::vector<std::vector<std::vector<mod>>> &owner_mods, std::string *bags,
+              std::string *mods, std::string *gens, std::vector<int> *first_bag) {
+  int nbag = 0, ngen = 0, nmod = 0;
+  for (std::size_t o = 0; o < owners.size(); ++o) {
     first_bag->push_back(nbag);
-    for (const zone &z : zs) {
+    for (std::size_t z = 0; z < owners[o].size(); ++z) {
       put16(*bags, ngen);
-      put16(*bags, 0);
+      put16(*bags, nmod);
       ++nbag;
-      for (const auto &[op, amount] : z) {
+      for (const auto &[op, amount] : owners[o][z]) {
         put16(*gens, op);
         put16(*gens, amount);
         ++ngen;
       }
+      if (o < owner_mods.size() && z < owner_mods[o].size())
+        for (const mod &m : owner_mods[o][z]) {
+          put16(*mods, m.src);
+          put16(*mods, m.dest);
+          put16(*mods, m.amount);
+          put16(*mods, m.amtsrc);
+          put16(*mods, m.trans);
+          ++nmod;
+        }
     }
   }
   first_bag->push_back(nbag);
   put16(*bags, ngen); // terminal bag
-  put16(*bags, 0);
-  *mods = std::string(10, '\0');
+  put16(*bags, nmod);
+  *mods += std::string(10, '\0');
   *gens += std::string(4, '\0');
 }
 
@@ -78,14 +89,17 @@ std::string image(const std::vector<sample> &samples, const std::vector<instrume
   shdr += std::string(26, '\0');
 
   std::vector<std::vector<zone>> iz, pz;
-  for (const instrument &i : insts)
+  std::vector<std::vector<std::vector<mod>>> im;
+  for (const instrument &i : insts) {
     iz.push_back(i.zones);
+    im.push_back(i.mods);
+  }
   for (const preset &p : presets)
     pz.push_back(p.zones);
   std::string ibag, imod, igen, pbag, pmod, pgen, inst, phdr;
   std::vector<int> ifirst, pfirst;
-  zones_of(iz, &ibag, &imod, &igen, &ifirst);
-  zones_of(pz, &pbag, &pmod, &pgen, &pfirst);
+  zones_of(iz, im, &ibag, &imod, &igen, &ifirst);
+  zones_of(pz, {}, &pbag, &pmod, &pgen, &pfirst);
   for (std::size_t i = 0; i < insts.size(); ++i) {
     name20(inst, insts[i].name);
     put16(inst, ifirst[i]);

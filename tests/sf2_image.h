@@ -21,9 +21,16 @@ struct sample {
 // A zone: generators (number, amount) in file order; a range is lo | hi << 8.
 using zone = std::vector<std::pair<int, int>>;
 
+// A modulator of a zone: source, destination generator, amount, amount
+// source and transform, as the file stores them.
+struct mod {
+  int src = 0, dest = 0, amount = 0, amtsrc = 0, trans = 0;
+};
+
 struct instrument {
   std::string name;
-  std::vector<zone> zones; // each ends with generator 53 (the sample)
+  std::vector<zone> zones;             // each ends with generator 53 (the sample)
+  std::vector<std::vector<mod>> mods;  // per zone, in zone order; may be shorter
 };
 
 struct preset {

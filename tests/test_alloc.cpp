@@ -133,6 +133,22 @@ TEST(Alloc, LiveListStaysWholeWhateverTheOrderOfRelease) {
   EXPECT_EQ(xmem_count(), n0);
 }
 
+// Recognising a pointer as live must not walk the live blocks: releasing
+// many blocks, oldest first (the far end of a newest-first list), examines
+// a few entries per release, not one per live block.
+TEST(Alloc, ReleaseExaminesAFewEntriesWhateverTheLiveCount) {
+  constexpr std::size_t N = 20000;
+  std::vector<void *> p(N);
+  for (std::size_t i = 0; i < N; ++i)
+    p[i] = xmalloc(i % 24, XTAG);
+  const std::size_t before = xmem_probes();
+  for (void *q : p)
+    xfree(q);
+  const std::size_t probes = xmem_probes() - before;
+  EXPECT_GE(probes, N); // each release looks at least once
+  EXPECT_LE(probes, 4 * N) << "per release: " << double(probes) / N;
+}
+
 TEST(Alloc, ThreadsAllocateAndFreeAtOnce) {
   // Instances are saved and opened from several host threads at a time.
   const std::size_t n0 = xmem_count();

@@ -2,7 +2,9 @@
 // back through the engine's reader, and what it sounds like.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
 #include "import/imp_model.h"
@@ -10,6 +12,7 @@
 #include "import_rig.h"
 #include "sf2_image.h"
 #include "synth/conf/conf.h"
+#include "synth/note/tone.h"
 #include "synth/patch/patch.h"
 #include "synth/wave/wave.h"
 #include "testutil.h"
@@ -204,6 +207,114 @@ TEST_F(ImportBank, DrumKitWithExclusiveClass) {
   // All drum keys play from the kit's shared wave.
   EXPECT_EQ(drumkey_table[42]->layers[0].wave, kick.wave);
   EXPECT_EQ(maps_of(kick.wave).size(), 4u);
+}
+
+// The amount a MIDI source adds to a parameter slot, 0 when none.
+double dep_amount(const layer &l, int source, int slot) {
+  for (const layer_dep &d : l.deps)
+    if (d.amount != 0 && d.source == source && d.slot == slot)
+      return d.amount / Q20;
+  return 0;
+}
+
+TEST_F(ImportBank, VelocityZonesBecomeVelocityRanges) {
+  const patch *p = patch_table[2];
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->layers[1].wave, -1) << "equal settings: one layer";
+  const auto maps = maps_of(p->layers[0].wave);
+  ASSERT_EQ(maps.size(), 2u);
+  EXPECT_EQ(maps[0]->vello, 0);
+  EXPECT_EQ(maps[0]->velhi, 63);
+  EXPECT_EQ(maps[1]->vello, 64);
+  EXPECT_EQ(maps[1]->velhi, 127);
+  // Each range plays its own recording: the soft one at half the level.
+  auto peak = [](const map *m) {
+    int hi = 0;
+    for (int i = 0; i < m->nsamples; ++i)
+      hi = std::max(hi, std::abs(int{m->samples[i]}));
+    return hi;
+  };
+  EXPECT_EQ(peak(maps[0]), 6000);
+  EXPECT_EQ(peak(maps[1]), 12000);
+  EXPECT_EQ(map_find(wave_table[p->layers[0].wave], 60, 63), maps[0]);
+  EXPECT_EQ(map_find(wave_table[p->layers[0].wave], 60, 64), maps[1]);
+}
+
+// Delay, hold, filter and vibrato of one zone, on the language's scales.
+TEST_F(ImportBank, DelayHoldFilterAndVibrato) {
+  const patch *p = patch_table[3];
+  ASSERT_NE(p, nullptr);
+  const layer &l = p->layers[0];
+  struct row {
+    const char *what;
+    double got, want, tol;
+  };
+  const row rows[] = {
+      {"tempo: delay ticks at 480 beats per minute", double(p->tempo), 125000, 0},
+      {"delay 0.5 s in ticks of 1/192 s", double(l.delay), 96, 0},
+      {"hold 1 s as the decay stage", par(l, 1, 4) / Q20, 79, 0},
+      {"filter", double(l.filter), FILT_LOWPASS, 0},
+      {"cut-off 6900 cents: key 69", par(l, 2, 0) / Q20, 69, 0},
+      {"resonance 10 dB", par(l, 3, 0) / Q20, imp_resonance(100), 0.01},
+      {"vibrato depth 50 cents", par(l, 0, 10) / Q20, 0.5, 0},
+      {"vibrato at 4.088 Hz", par(l, 0, 11) / Q20, imp_lfo_time(-1200), 0.06},
+      {"the wheel's vibrato: the zone's 100 cents replace the default", dep_amount(l, SRC_MOD, 10), 1.0, 0},
+      {"channel pressure's default vibrato", dep_amount(l, SRC_CAT, 10), 0.5, 0},
+  };
+  for (const row &r : rows)
+    EXPECT_NEAR(r.got, r.want, r.tol) << r.what;
+  EXPECT_TRUE(warned("preset 3 Shaped: envelope delay starts the sample late"));
+  // Without a filter or vibrato of its own a zone gets neither, and the
+  // wheel's default of 50 cents.
+  const layer &lead = patch_table[0]->layers[0];
+  EXPECT_EQ(lead.filter, FILT_OFF);
+  EXPECT_EQ(par(lead, 0, 10), 0);
+  EXPECT_EQ(lead.delay, 0);
+  EXPECT_EQ(dep_amount(lead, SRC_MOD, 10), 0.5);
+}
+
+// Scale tuning of 1200 cents per key and coarse tuning of +-120 semitones
+// take pitches far beyond what a definition may hold: they are clamped,
+// with a warning, and the definition still loads.
+TEST(ImportExtremes, TuningsBeyondThePitchRangeAreClamped) {
+  using namespace sf2;
+  std::vector<sample> s = {{"Low8k", std::vector<std::int16_t>(800, 1000), 8000, 60, 0, 8, 790, 1, 0}};
+  const std::vector<instrument> insts = {
+      {"Stretch",
+       {{{43, range(0, 63)}, {56, 1200}, {58, 0}, {53, 0}}, {{43, range(64, 127)}, {56, 1200}, {58, 127}, {53, 0}}},
+       {}},
+      // Only with the tuning taken into the layer does this map's pitch
+      // leave the range: -169 for the zone, -289 for the map.
+      {"Down", {{{43, range(0, 127)}, {56, 600}, {51, -120}, {58, 0}, {53, 0}}}, {}},
+      {"Kit", {{{43, range(0, 0)}, {56, 1200}, {53, 0}}, {{43, range(127, 127)}, {51, -120}, {58, 127}, {53, 0}}}, {}},
+  };
+  const std::vector<preset> presets = {
+      {"Stretch", 0, 0, {{{41, 0}}}}, {"Down", 1, 0, {{{41, 1}}}}, {"Kit", 0, 128, {{{41, 2}}}}};
+  tempdir dir;
+  const std::string file = dir.file("extreme.sf2");
+  write_file(file, image(s, insts, presets));
+  imp_bank bank;
+  std::string err;
+  ASSERT_TRUE(imp_read_bank(file, &bank, &err)) << err;
+  const def_instrument inst = imp_convert(bank, imp_options{});
+  const std::string out = dir.path() + "/inst/data";
+  ASSERT_TRUE(imp_write(inst, bank, out, "extreme.sf2", nullptr, &err)) << err;
+  EXPECT_TRUE(imp_check(out, &err)) << err;
+  for (const char *who : {"preset 0 Stretch", "preset 1 Down", "kit 0 Kit"}) {
+    bool found = false;
+    for (const std::string &w : inst.warnings)
+      found = found || w == std::string(who) + ": extreme tuning: pitch values held within -256...256";
+    EXPECT_TRUE(found) << who;
+  }
+  // Every pitch written lies within the range, the clamped ones at its ends.
+  double lo = 0, hi = 0;
+  for (const def_wave &w : inst.waves)
+    for (const def_map &m : w.maps) {
+      lo = std::min(lo, m.pitch);
+      hi = std::max(hi, m.pitch);
+    }
+  EXPECT_EQ(lo, -256);
+  EXPECT_EQ(hi, 256);
 }
 
 TEST_F(ImportBank, SoundsAtThePitchTheBankGives) {

@@ -1,5 +1,9 @@
 // The platform layer: text conversion, environment, threads and locks.
+#include <algorithm>
 #include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <string>
 #include <gtest/gtest.h>
 
 #include "platform/os.h"
@@ -113,6 +117,31 @@ TEST(Platform, CompareAndSwap) {
 }
 
 #ifndef _WIN32
+// A program in <prefix>/bin reads the installation <prefix>/lib, found
+// from its real file; PROGRAMFILES, when set, is left to decide.
+TEST(Platform, ToolFindsTheLibFolderBesideItsBinFolder) {
+  const std::string saved = std::getenv("PROGRAMFILES") ? std::getenv("PROGRAMFILES") : "";
+  const bool had = std::getenv("PROGRAMFILES") != nullptr;
+  set_env("PROGRAMFILES", nullptr);
+  char exe[4096];
+  ASSERT_NE(realpath("/proc/self/exe", exe), nullptr);
+  std::string want = exe;
+  want.resize(want.rfind('/'));
+  want.resize(want.rfind('/'));
+  want += "/lib";
+  const std::vector<std::uint16_t> w = u16(want);
+  std::uint16_t buf[OS_PATHMAX + 1];
+  const int n = os_progfiles_tool16(buf, OS_PATHMAX + 1);
+  ASSERT_EQ(n, static_cast<int>(want.size())); // an ASCII path: a unit per byte
+  EXPECT_TRUE(std::equal(buf, buf + n + 1, w.begin())) << want;
+  // Too small a buffer is reported as not fitting, by one unit or many.
+  EXPECT_GE(os_progfiles_tool16(buf, n), n);
+  EXPECT_GE(os_progfiles_tool16(buf, n - 3), n - 3);
+  set_env("PROGRAMFILES", "/somewhere");
+  EXPECT_EQ(os_progfiles_tool16(buf, OS_PATHMAX + 1), 0);
+  set_env("PROGRAMFILES", had ? saved.c_str() : nullptr);
+}
+
 namespace {
 struct run_req {
   std::uint32_t tid = 0;

@@ -70,8 +70,9 @@ TEST(ToneEnvelope, ReleaseFromEachStage) {
   }
 }
 
-// A release time above 127 stops an attack or decay where it is, on
-// every parameter; nothing swings back to alevel.
+// A release time above 127 stops an attack, a decay or a sustain segment
+// where it is, on every parameter: nothing swings back to alevel or on to
+// the release level.
 TEST(ToneEnvelope, EndlessReleaseHoldsTheValueOfTheMoment) {
   struct row {
     int p;    // parameter slot
@@ -82,6 +83,8 @@ TEST(ToneEnvelope, EndlessReleaseHoldsTheValueOfTheMoment) {
       {PAR_PITCH, 500, -40 + 40.0 * 500 / SEG}, {PAR_CUT, SEG + 900, -20.0 * 900 / SEG},
       {PAR_RES, 300, -40 + 40.0 * 300 / SEG},   {PAR_PAN, SEG + 200, -20.0 * 200 / SEG},
       {PAR_VOL, SEG + 750, -10},
+      {PAR_CUT, 2 * SEG + 1100, -20 + 10.0 * 1100 / SEG}, // sustain segment
+      {PAR_VOL, 2 * SEG + 600, -20 + 10.0 * 600 / SEG},
   };
   for (const row &w : rows) {
     tone_rig r;
@@ -95,6 +98,24 @@ TEST(ToneEnvelope, EndlessReleaseHoldsTheValueOfTheMoment) {
     ASSERT_TRUE(r.render(20000, 7));
     EXPECT_NEAR(env_now(r, w.p / 16), w.value, 0.02) << w.p;
     EXPECT_EQ(r.t.env[w.p / 16].stage, 3) << w.p;
+  }
+}
+
+// A release that becomes endless after the note-off (a controller moving
+// rtime) while the attack runs: the decay still finishes and the envelope
+// stays at dlevel, not at the decay's start.
+TEST(ToneEnvelope, ReleaseMadeEndlessDuringTheAttackHoldsDlevel) {
+  for (int p : {PAR_CUT, PAR_VOL}) {
+    tone_rig r;
+    r.constant(20000);
+    r.par(PAR_VOL + MOD_RTIME) = PAR_FOREVER;
+    envelope(r, p, -40, 0, -20, -10, -30);
+    r.start();
+    ASSERT_TRUE(r.render(700, 1));
+    EXPECT_EQ(tone_release(&r.ctx, &r.t), 1);
+    r.par(p + MOD_RTIME) = PAR_FOREVER;
+    ASSERT_TRUE(r.render(2 * SEG - 700 + 20000, 7)) << p;
+    EXPECT_EQ(env_now(r, p / 16), -20) << p;
   }
 }
 

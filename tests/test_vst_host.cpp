@@ -103,6 +103,8 @@ TEST_F(Plugin, EffectRecord) {
   EXPECT_EQ(a_.calls[0].opcode, VST_HOST_VERSION);
   EXPECT_TRUE(logged("vst host ver: 2400"));
   EXPECT_TRUE(logged("orka_load: loaded Glimra-Synth shared library"));
+  // The path the engine was loaded from is named.
+  EXPECT_TRUE(logged(std::string("\\Glimra\\Synth\\") + ENGINE_NAME + ": library loaded")) << log();
 }
 
 TEST_F(Plugin, LoadingRefusalsLeaveNothingBehind) {

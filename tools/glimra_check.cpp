@@ -3,8 +3,9 @@
 // what it defines.
 //
 // DIR is an installation directory (the folder holding "data"); without it
-// the installed one is read.  Exit status: 0 loaded, 1 an error or no
-// definition at all, 2 usage.
+// the installation the program belongs to is read (beside its own bin
+// folder), else the installed one.  Exit status: 0 loaded, 1 an error or
+// no definition at all, 2 usage.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,6 +17,7 @@
 #include "synth/wave/wave.h"
 #include "utils/appdata.h"
 #include "log_lines.h"
+#include "tool_root.h"
 #include "utils/log.h"
 
 namespace {
@@ -81,8 +83,9 @@ int main(int argc, char **argv) {
     std::printf("glimra-check: empty folder name\n");
     return 1;
   }
-  if (argc == 2)
-    appdata_set_installdir(argv[1]);
+  const std::string mine = argc == 2 ? std::string(argv[1]) : tool_installdir();
+  if (!mine.empty())
+    appdata_set_installdir(mine.c_str());
   log_level = 1;
   log_sink = tool_log_collect;
   conv_register(conv_su16, "su16:%p");

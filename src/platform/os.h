@@ -31,6 +31,11 @@ void os_set_default_root(const char *root);
 // where the program-files folder is the system's.  Same result rules as
 // os_getenv16.
 int os_progfiles_beside16(int up, os_char16 *buf, int cap);
+// The program-files folder of the installation a command-line program
+// belongs to: installed as "<prefix>/bin/<program>", it is "<prefix>/lib",
+// found from the program's own (real) file.  0 when PROGRAMFILES is set,
+// and always on Windows.  Same result rules as os_getenv16.
+int os_progfiles_tool16(os_char16 *buf, int cap);
 
 // The application-data folder: APPDATA; on POSIX then XDG_CONFIG_HOME,
 // then $HOME/.config.  Same result rules as os_getenv16.

@@ -65,6 +65,18 @@ int os_progfiles_beside16(int up, os_char16 *buf, int cap) {
   return std::getenv("PROGRAMFILES") ? 0 : os_self_dir16(up, buf, cap);
 }
 
+int os_progfiles_tool16(os_char16 *buf, int cap) {
+  const int n = os_progfiles_beside16(2, buf, cap);
+  if (n <= 0 || n >= cap)
+    return n;
+  static const char lib[] = "/lib";
+  if (n + 4 >= cap)
+    return n + 4;
+  for (int i = 0; i <= 4; ++i)
+    buf[n + i] = static_cast<unsigned char>(lib[i]);
+  return n + 4;
+}
+
 int os_self_dir16(int up, os_char16 *buf, int cap) {
   Dl_info info{};
   if (!dladdr(reinterpret_cast<void *>(&os_self_dir16), &info) || !info.dli_fname)

@@ -29,6 +29,8 @@ int os_progfiles16(os_char16 *buf, int cap) { return os_getenv16("PROGRAMFILES",
 int os_appdata16(os_char16 *buf, int cap) { return os_getenv16("APPDATA", buf, cap); }
 int os_progfiles_beside16(int, os_char16 *, int) { return 0; }
 
+int os_progfiles_tool16(os_char16 *, int) { return 0; }
+
 static os_file *wrap(HANDLE h) {
   if (h == INVALID_HANDLE_VALUE)
     return nullptr;

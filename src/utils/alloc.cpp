@@ -42,15 +42,17 @@ constexpr std::size_t EXTRA = sizeof(block) + 8;
 struct live_set {
   block **slot = nullptr;
   std::size_t cap = 0, count = 0; // cap is a power of two
+  std::size_t probes = 0;         // entries examined by find
 
   std::size_t home(const block *b) const {
     auto h = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(b) >> 4);
     return static_cast<std::size_t>((h * 0x9E3779B97F4A7C15ull) >> 20) & (cap - 1);
   }
-  std::size_t find(const block *b) const { // cap when absent
+  std::size_t find(const block *b) { // cap when absent
     if (!cap)
       return 0;
     for (std::size_t i = home(b);; i = (i + 1) & (cap - 1)) {
+      ++probes;
       if (slot[i] == b)
         return i;
       if (!slot[i])
@@ -207,4 +209,9 @@ void xmem_list() {
 std::size_t xmem_count() {
   guard_lock held;
   return g_set.count;
+}
+
+std::size_t xmem_probes() {
+  guard_lock held;
+  return g_set.probes;
 }

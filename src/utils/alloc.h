@@ -29,6 +29,10 @@ void xfree(void *p);
 void xmem_list();
 // Number of live blocks (for tests and leak checks).
 std::size_t xmem_count();
+// Entries examined so far to recognise pointers handed to xfree as live
+// (for tests: a release must cost the same whatever the number of live
+// blocks).
+std::size_t xmem_probes();
 
 // The shared generator: state = state * 1664525 + 1013904223 per step.
 // Stepped by every thread (the allocator, the engine's random choices on

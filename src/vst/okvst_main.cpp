@@ -33,8 +33,8 @@ void global_down() {
   conv_unregister(conv_su16);
 }
 
-// Loads "<root>\<vendor>\<product>\<library>" for one root; null after
-// the message naming the path tried.
+// Loads "<root>\<vendor>\<product>\<library>" for one root and logs the
+// path tried with the outcome; null when it does not load.
 void *load_below(const os_char16 *root, int len, const char *rel, int n) {
   os_char16 path[PATH_UNITS + 1];
   if (n < 0 || n >= 256 || len + n > PATH_UNITS) {
@@ -46,9 +46,9 @@ void *load_below(const os_char16 *root, int len, const char *rel, int n) {
   for (int i = 0; i <= n; ++i) // each byte one unit, the terminator too
     path[len + i] = static_cast<unsigned char>(rel[i]);
   void *lib = os_dlopen(path);
-  if (!lib)
-    log_printf(1, "%s: {su16:%p}: couldn't load library", "orka_load",
-               static_cast<const void *>(path));
+  // Every path tried is named, the one that loads too.
+  log_printf(1, lib ? "%s: {su16:%p}: library loaded" : "%s: {su16:%p}: couldn't load library",
+             "orka_load", static_cast<const void *>(path));
   return lib;
 }
 

@@ -39,6 +39,7 @@ constexpr const char *ATTACK_FROM = "-54";
 // A layer delay tick at 480 beats per minute, in seconds.
 constexpr double FAST_TICK = 60.0 / 480.0 / 24.0;
 constexpr int AT_ONCE = -12000; // timecents that mean no time at all
+constexpr const char *EXTREME_TUNING = "extreme tuning: pitch values held within -256...256";
 
 
 // A time value rounded to whole units (within 6 % of the time); 0 or less
@@ -74,6 +75,15 @@ struct converter {
   std::string where;            // "preset 0:73 Flute" for warnings
 
   void warn(const std::string &what) { inst.warnings.push_back(where + ": " + what); }
+
+  // A pitch value the definition reader accepts: extreme tunings (1200
+  // cents per key, +-120 semitones) are held at the range's ends.
+  double fit_pitch(double v) {
+    if (std::abs(v) <= IMP_MAX_NUMBER)
+      return v;
+    warn(EXTREME_TUNING);
+    return std::clamp(v, -IMP_MAX_NUMBER, IMP_MAX_NUMBER);
+  }
 
   int file_for(int sample, std::uint32_t begin, std::uint32_t end, int mix, std::uint32_t mixbegin) {
     char key[96];
@@ -205,6 +215,8 @@ struct converter {
     const double tune = g[GEN_COARSETUNE] * 100.0 + g[GEN_FINETUNE] + z.correction;
     const int scale = g[GEN_SCALETUNE];
     p.pitch = imp_map_pitch(root, tune, drumkey >= 0 ? 100 : scale, s.rate);
+    if (drumkey >= 0) // a preset's maps are held in range once their tuning is factored out
+      p.pitch = fit_pitch(p.pitch);
     p.tune = -(g[GEN_COARSETUNE] * 100.0 + g[GEN_FINETUNE]) / 100.0;
     p.vol = 127.0 + imp_steps(std::max(g[GEN_ATTEN], 0) / 10.0);
     if (g[GEN_FIXEDKEY] >= 0 || g[GEN_FIXEDVEL] >= 0)
@@ -212,10 +224,10 @@ struct converter {
 
     auto &l = p.lines;
     if (drumkey >= 0) {
-      l.push_back("pitch.base " + num(root + scale / 100.0 * (drumkey - root)));
+      l.push_back("pitch.base " + num(fit_pitch(root + scale / 100.0 * (drumkey - root))));
       l.push_back("release noff");
     } else if (scale != 100) {
-      l.push_back("key.pitch.base " + num(128.0 * scale / 100.0));
+      l.push_back("key.pitch.base " + num(fit_pitch(128.0 * scale / 100.0)));
     }
     if (g[GEN_VOLENV_DELAY] > AT_ONCE) {
       const long ticks = std::lround(std::pow(2.0, g[GEN_VOLENV_DELAY] / 1200.0) / FAST_TICK);
@@ -424,8 +436,9 @@ struct converter {
 
   // Moves what all maps of a bin share, the generators' tuning and the
   // attenuation, into the layer, so that presets playing the same zones
-  // differently share one wave.
-  static void factor_bin(bin &b) {
+  // differently share one wave.  False when a map's pitch had to be held
+  // within the reader's range.
+  static bool factor_bin(bin &b) {
     double tune = b.maps[0].tune, vol = b.maps[0].vol;
     bool same = true;
     for (const def_map &m : b.maps) {
@@ -433,9 +446,14 @@ struct converter {
       vol = std::min(vol, m.vol);
     }
     const double down = std::min(vol - 127.0, 200.0);
+    bool fits = true;
     for (def_map &m : b.maps) {
       if (same)
         m.pitch -= m.tune;
+      if (std::abs(m.pitch) > IMP_MAX_NUMBER) {
+        m.pitch = std::clamp(m.pitch, -IMP_MAX_NUMBER, IMP_MAX_NUMBER);
+        fits = false;
+      }
       m.vol -= down;
       m.tune = 0;
     }
@@ -443,6 +461,7 @@ struct converter {
       b.lines.push_back("pitch.base " + num(64.0 - tune));
     if (down > 0)
       b.lines.push_back("vol.base " + num(127.0 - down));
+    return fits;
   }
 
   // The ways to lay the preset out, richest first; the last holds one layer.
@@ -487,8 +506,11 @@ struct converter {
         continue;
       if (dropped)
         o.warns.push_back(std::to_string(dropped) + " overlapping zones dropped: no free layers");
+      bool fits = true;
       for (bin &b : o.bins)
-        factor_bin(b);
+        fits = factor_bin(b) && fits;
+      if (!fits)
+        o.warns.push_back(EXTREME_TUNING);
       out.push_back(std::move(o));
     }
     return out;

@@ -64,6 +64,9 @@ struct def_instrument {
 constexpr int IMP_MAX_WAVES = 128;
 constexpr int IMP_MAX_LAYERS = 4;
 constexpr std::size_t IMP_MAX_NAME = 46;
+// Largest magnitude a number may have in every form the definition reader
+// accepts (it refuses whole numbers beyond 256).
+constexpr double IMP_MAX_NUMBER = 256.0;
 
 // The conversion rules, each on the language's scales.
 // Time in timecents -> time value (79 = one second, 6 per doubling).

@@ -15,6 +15,8 @@
 #include "render/render_install.h"
 #include "synth/conf/conf.h"
 #include "synth/patch/patch.h"
+#include "tool_root.h"
+#include "utils/appdata.h"
 #include "utils/log.h"
 
 #ifndef ORKA_PLUGIN_DEFAULT
@@ -41,15 +43,21 @@ std::string ends_with(const std::string &s, int n) {
 
 double dbfs(double v) { return v > 0 ? 20 * std::log10(v) : -999.0; }
 
-// The installed instrument's patches and drum keys, read as the engine does.
+// The instrument's patches and drum keys, read as the engine does: the
+// installation beside this program first, as the plug-in beside it finds
+// its engine there.
 std::vector<render_patch> load_patches(std::vector<render_patch> *drums) {
   std::vector<render_patch> list;
   void (*sink)(const char *, std::size_t) = log_sink;
   const int level = log_level;
+  const std::string mine = tool_installdir(); // empty with PROGRAMFILES (--instrument)
+  if (!mine.empty())
+    appdata_set_installdir(mine.c_str());
   log_level = 0; // the engine reports its own problems; this is a listing
   const bool ok = conf_setup();
   log_level = level;
   log_sink = sink;
+  appdata_set_installdir(nullptr);
   if (ok) {
     for (int i = 0; i < PATCH_MAX - 1; ++i)
       if (patch_table[i])
@@ -62,6 +70,15 @@ std::vector<render_patch> load_patches(std::vector<render_patch> *drums) {
   conf_teardown();
   return list;
 }
+
+// The log, when switched on, names every plug-in path tried, as the
+// plug-in names every engine path.
+struct log_session {
+  log_session() { log_open("Glimra", "Synth"); }
+  ~log_session() { log_close(); }
+  log_session(const log_session &) = delete;
+  log_session &operator=(const log_session &) = delete;
+};
 
 } // namespace
 
@@ -97,6 +114,7 @@ int main(int argc, char **argv) {
     return fail("two outputs given: " + output + " and " + output2);
   if (output.empty())
     output = output2;
+  const log_session logging;
   render_instrument inst;
   std::string err;
   std::vector<render_patch> drums, patches;
@@ -105,11 +123,15 @@ int main(int argc, char **argv) {
   auto prepare = [&]() {
     if (o.plugin.empty()) {
       const std::vector<std::string> tried = render_plugin_paths(ORKA_PLUGIN_DEFAULT);
-      for (const std::string &p : tried)
-        if (access(p.c_str(), R_OK) == 0) {
+      for (const std::string &p : tried) {
+        const bool here = access(p.c_str(), R_OK) == 0;
+        log_printf(1, here ? "%s: %s: plug-in found" : "%s: %s: no plug-in there", "glimra-render",
+                   p.c_str());
+        if (here) {
           o.plugin = p;
           break;
         }
+      }
       if (o.plugin.empty()) {
         err = "no plug-in found (tried " + render_join(tried) + ")";
         return false;

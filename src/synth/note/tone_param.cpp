@@ -100,9 +100,10 @@ void envhold(const tone_ctx *c, tone *t, int p) {
   tone_env &e = t->env[p];
   int due = 0;
   if (tone_unschedule(c, t, HOOK_ENV, p, &due))
-    // A segment that ends at this very moment has reached its level.
+    // A segment that ends at this very moment has reached its level:
+    // alevel, dlevel, slevel or rlevel by stage.
     e.value = due > 0 ? at(e.value, e.slope, std::int64_t{e.time} - due)
-                      : block(t, p)[e.stage == 0 ? 3 : 5];
+                      : block(t, p)[3 + 2 * e.stage];
   e.time = e.slope = 0;
   e.stage = 3;
 }
@@ -113,16 +114,14 @@ int envrel(const tone_ctx *c, tone *t, int p) {
   tone_env &e = t->env[p];
   const std::int32_t *b = block(t, p);
   const std::int32_t tm = b[8];
-  if (e.stage < 2) {
-    // An endless release stops the attack or decay where it is; any other
-    // starts when the decay ends.
-    if (tm > TIME_FOREVER)
-      envhold(c, t, p);
+  // An endless release stops the envelope where it is, in any stage.
+  if (tm > TIME_FOREVER) {
+    envhold(c, t, p);
     return 1;
   }
+  if (e.stage < 2)
+    return 1; // the release starts when the decay ends
   e.stage = 3;
-  if (tm > TIME_FOREVER)
-    return 1;
   int due = 0;
   if (tm < 0) {
     tone_unschedule(c, t, HOOK_ENV, p, &due);
@@ -155,8 +154,11 @@ int env_event(const tone_ctx *c, tone *t, int p) {
     [[fallthrough]];
   case 1:
     e.stage = 2;
-    if (t->released)
+    if (t->released) {
+      e.value = b[5]; // the decay has reached its level
+      e.time = e.slope = 0;
       return envrel(c, t, p) || p != P_VOL; // a refused release ends the voice
+    }
     if (envseg(c, t, p, b[5], b[7], b[6]))
       return 1;
     [[fallthrough]];

@@ -12,7 +12,10 @@ wave *wave_table[WAVE_MAX] = {};
 
 namespace {
 wave *g_last = nullptr; // the list's last wave whenever the list is not empty
+std::size_t g_steps = 0; // links followed by wave_new and wave_addmap
 } // namespace
+
+std::size_t wave_steps() { return g_steps; }
 
 wave *wave_new(const char *name) {
   auto *w = static_cast<wave *>(xmalloc(sizeof(wave), XTAG));
@@ -129,6 +132,7 @@ bool wave_addmap(wave *w, map *m) {
   bool in_prefix = true;
   map **link = &w->maps;
   for (map *r; (r = *link) != nullptr; link = &r->right) {
+    ++g_steps;
     const order o = place(r, m);
     if (o == order::below)
       break;
@@ -145,7 +149,7 @@ bool wave_addmap(wave *w, map *m) {
     // m joined the key run or ends the list: take the run's bounds again.
     map *from = w->last ? w->keyrun : m;
     w->last = nullptr;
-    for (map *r = from; r; r = r->right)
+    for (map *r = from; r; r = r->right, ++g_steps)
       note_last(w, r);
   }
   return true;

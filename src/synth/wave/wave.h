@@ -53,6 +53,9 @@ wave *wave_new(const char *name);
 int wave_find(const char *name);
 // Number of waves in the list.
 int wave_count();
+// Links of the wave and map lists followed so far while waves were added
+// and maps inserted (for tests: building a definition must stay linear).
+std::size_t wave_steps();
 
 // Set-up thread.  A map with default ranges, pitch and volume.
 map *map_new();
