@@ -36,6 +36,10 @@ int main() {
   table("Q27 LFO bell points.", "const std::int32_t TONE_GAUSS[32]", gauss(), 8);
   table("Q27 resampling kernel: 0.75 sinc(0.75 (k - 256)/64), Blackman window.",
         "const std::int32_t TONE_KERNEL[513]", kernel(), 8);
+  table("The kernel by phase: entries e + 64 j, then their differences to the next entry.",
+        "alignas(64) const std::int32_t TONE_KTAPS[64][16]", kernel_taps(), 8);
+  table("The kernel as (entry, difference to the next entry) pairs.",
+        "alignas(8) const std::int32_t TONE_KPAIRS[512][2]", kernel_pairs(), 8);
   table("Q27 filter coefficients (f, q) by cutoff key and resonance.",
         "const std::int32_t TONE_FILT[128][128][2]", filt(), 8);
   return 0;

@@ -106,4 +106,26 @@ std::vector<std::int64_t> kernel() {
   return v;
 }
 
+std::vector<std::int64_t> kernel_taps() {
+  const std::vector<std::int64_t> k = kernel();
+  std::vector<std::int64_t> v;
+  for (int e = 0; e < 64; ++e) {
+    for (int j = 0; j < 8; ++j)
+      v.push_back(k[e + 64 * j]);
+    for (int j = 0; j < 8; ++j)
+      v.push_back(k[e + 64 * j + 1] - k[e + 64 * j]);
+  }
+  return v;
+}
+
+std::vector<std::int64_t> kernel_pairs() {
+  const std::vector<std::int64_t> k = kernel();
+  std::vector<std::int64_t> v;
+  for (int e = 0; e < 512; ++e) {
+    v.push_back(k[e]);
+    v.push_back(k[e + 1] - k[e]);
+  }
+  return v;
+}
+
 } // namespace tone_rules

@@ -29,5 +29,11 @@ void filt_exact(int row, int col, double *f, double *q);
 std::vector<std::int64_t> kernel();
 // The kernel's exact value at entry k.
 double kernel_exact(int k);
+// The kernel as the eight taps at normal speed and below read it: for each
+// phase e = 0 ... 63 the entries e + 64 j (j = 0 ... 7), then their
+// differences to the next entry.
+std::vector<std::int64_t> kernel_taps();
+// The kernel as pairs (entry e, entry e + 1 - entry e), e = 0 ... 511.
+std::vector<std::int64_t> kernel_pairs();
 
 } // namespace tone_rules

@@ -22,5 +22,12 @@ extern const std::int32_t TONE_SINE[32];
 extern const std::int32_t TONE_GAUSS[32];
 // Q27 resampling kernel, 64 entries per wave sample, 8 samples wide.
 extern const std::int32_t TONE_KERNEL[513];
+// The same kernel as the resampler reads it.  At normal speed and below the
+// eight taps of phase e (0 ... 63) are entries e + 64 j, j = 0 ... 7:
+// TONE_KTAPS[e] holds those eight entries, then their differences to the
+// entry after each, so one frame reads one cache line.  The stretched
+// kernel reads TONE_KPAIRS[e] = {entry e, entry e + 1 - entry e}.
+alignas(64) extern const std::int32_t TONE_KTAPS[64][16];
+alignas(8) extern const std::int32_t TONE_KPAIRS[512][2];
 // Q27 filter coefficient pairs (f, q) by cutoff key row and resonance column.
 extern const std::int32_t TONE_FILT[128][128][2];
