@@ -67,6 +67,7 @@ struct synth {
   int mastervol;          // volume steps
   int nnotes, maxnotes, nkilled;
   int rateidx;
+  int vec; // voices run the AVX2 loop; chosen at start
   pool tones, hooks;
   synth_fx *sat, *rev, *cho;
   void *hostarg;
@@ -79,7 +80,7 @@ struct synth {
 };
 
 // The voice context of an instance.
-inline tone_ctx synth_tctx(synth *s) { return tone_ctx{&s->hooks, s->rateidx}; }
+inline tone_ctx synth_tctx(synth *s) { return tone_ctx{&s->hooks, s->rateidx, s->vec}; }
 
 // Frame (set-up thread unless noted).
 void synth_info(orka_info *out);

@@ -10,6 +10,7 @@
 #include "synth/note/synth.h"
 #include "synth/note/tone_tables.h"
 #include "utils/alloc.h"
+#include "utils/cpu.h"
 #include "utils/fixed.h"
 #include "utils/log.h"
 
@@ -214,6 +215,7 @@ int synth_start(void *inst, int rateidx, int blksz) {
     synth_stop(s);
   s->rateidx = rateidx;
   s->blksz = blksz;
+  s->vec = cpu_avx2() ? 1 : 0;
   for (synth_fx *fx : {s->rev, s->cho, s->sat})
     if (!fx_start(fx, rateidx, blksz)) {
       // Unwind what did start; the instance stays stopped.

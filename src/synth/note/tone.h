@@ -57,7 +57,9 @@ struct tone {
   const ::map *map; // the zone played
   std::int32_t phase;   // Q22: distance of the output point past the newest sample
   int ringpos;          // index of the newest sample in ring
-  std::int32_t ring[TONE_RING]; // Q20 wave samples, newest at ringpos, older above
+  // Q20 wave samples, newest at ringpos, older above; each also stored
+  // TONE_RING entries further on, so that a frame's taps are consecutive.
+  std::int32_t ring[2 * TONE_RING];
   std::int32_t fa, fb;  // filter: input two samples back, its last first difference
   std::int64_t fp, fq;  // filter integrators, 47 fraction bits
   std::int32_t inc, incslope;     // Q22 phase increment per output sample
@@ -83,7 +85,8 @@ struct tone {
 // What a voice needs of its instance.
 struct tone_ctx {
   pool *hooks;
-  int rateidx; // index into ORKA_RATES
+  int rateidx;  // index into ORKA_RATES
+  int vec = 0;  // 1: the AVX2 loop (the processor has it), same bits
 };
 
 // Lookups; x, t with 20 fraction bits.
@@ -120,8 +123,15 @@ void tone_filtcoef(const tone_ctx *c, const tone *t, std::int32_t *f, std::int32
 
 // Renders n frames added into bus {left, right, reverb send, chorus send}:
 // 1 while the voice goes on, 0 when it has ended.
+// The loop the context asks for: AVX2 or portable.
 int tone_run(const tone_ctx *c, tone *t, std::int32_t *const bus[4], int n);
-// For measurements only: the same loop reading the ring as 256 entries, so
-// that above an increment of 32 the kernel's taps wrap round to the newest
-// samples.
+// The two loops by name (same bits; the AVX2 one only where cpu_avx2()).
+int tone_run_portable(const tone_ctx *c, tone *t, std::int32_t *const bus[4], int n);
+int tone_run_avx2(const tone_ctx *c, tone *t, std::int32_t *const bus[4], int n);
+// For tests: the loop in its plain form, frame by frame, which the fast
+// loops must match bit for bit.
+int tone_run_plain(const tone_ctx *c, tone *t, std::int32_t *const bus[4], int n);
+// For measurements only: the plain loop reading the ring as 256 entries,
+// so that above an increment of 32 the kernel's taps wrap round to the
+// newest samples.
 int tone_run_ring256(const tone_ctx *c, tone *t, std::int32_t *const bus[4], int n);
