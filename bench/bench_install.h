@@ -1,5 +1,6 @@
-// An installation written to a temporary folder for the benchmarks: one
-// patch of four lowpass-filtered layers on a looped wave.
+// An installation written to a temporary folder for the benchmarks: two
+// patches of four lowpass-filtered layers on a looped wave, patch 0 with
+// one recording for every key, patch 1 with one per octave.
 #pragma once
 
 #include <cmath>
@@ -26,10 +27,20 @@ struct install {
       raw += static_cast<char>((v >> 8) & 0xFF);
     }
     std::ofstream(data / "w.raw", std::ios::binary) << raw;
-    std::string conf = "wav w {\nmap { data \"w.raw\"\nloop 47960\n}\n}\npatch 0 {\n";
-    for (int l = 0; l < 4; ++l)
-      conf += "layer l {\nwav w\nfilt lowpass\ncut.base 90\nres.base 30\ncut.lfo 12\n}\n";
+    // Wave w: one recording for every key.  Wave z: the same recording
+    // once per octave, at the top of its zone, as instruments are built
+    // so that no note plays far above its recording.
+    std::string conf = "wav w {\nmap { data \"w.raw\"\nloop 47960\n}\n}\nwav z {\n";
+    for (int top = 11; top < 128; top += 12)
+      conf += "map key = " + std::to_string(top - 11) + ":" + std::to_string(top) +
+              " { data \"w.raw\"\nloop 47960\npitch " + std::to_string(top) + "\n}\n";
     conf += "}\n";
+    for (const char *w : {"w", "z"}) {
+      conf += std::string("patch ") + (w[0] == 'w' ? "0" : "1") + " {\n";
+      for (int l = 0; l < 4; ++l)
+        conf += std::string("layer l {\nwav ") + w + "\nfilt lowpass\ncut.base 90\nres.base 30\ncut.lfo 12\n}\n";
+      conf += "}\n";
+    }
     std::ofstream(data / "midisyn.conf") << conf;
     setenv("PROGRAMFILES", root.string().c_str(), 1);
     setenv("APPDATA", root.string().c_str(), 1);
