@@ -77,16 +77,30 @@ int os_progfiles_tool16(os_char16 *buf, int cap) {
   return n + 4;
 }
 
+// The real path of the file this code was loaded from, found once: the
+// file does not move under a loaded module, and the search (dladdr, then
+// realpath's walk over every folder of the path) would otherwise run for
+// every installed file the engine reads.  Empty when it cannot be found.
+static const std::string &self_file() {
+  static const std::string path = [] {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void *>(&os_self_dir16), &info) || !info.dli_fname)
+      return std::string();
+    // The main program's name may be bare; the kernel knows its file.
+    char *real = realpath(std::strchr(info.dli_fname, '/') ? info.dli_fname : "/proc/self/exe", nullptr);
+    if (!real)
+      return std::string();
+    std::string p = real;
+    std::free(real);
+    return p;
+  }();
+  return path;
+}
+
 int os_self_dir16(int up, os_char16 *buf, int cap) {
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void *>(&os_self_dir16), &info) || !info.dli_fname)
+  std::string dir = self_file();
+  if (dir.empty())
     return 0;
-  // The main program's name may be bare; the kernel knows its file.
-  char *real = realpath(std::strchr(info.dli_fname, '/') ? info.dli_fname : "/proc/self/exe", nullptr);
-  if (!real)
-    return 0;
-  std::string dir = real;
-  std::free(real);
   for (int i = 0; i < up; ++i) {
     const std::size_t slash = dir.rfind('/');
     if (slash == std::string::npos)
