@@ -20,6 +20,11 @@ endfunction()
 
 set(data ${SRC}/data/check)
 expect(0 "layers: 2, sample memory: 8 bytes\n$" "^$" ${data}/good)
+# A definition folder by any name, as glimra-import writes one, without a
+# data folder of its own.
+file(REMOVE_RECURSE ${BIN}/bank)
+file(COPY ${data}/good/data/ DESTINATION ${BIN}/bank)
+expect(0 "patch   0 \"Tone\": 1 layer\n.*layers: 2, sample memory: 8 bytes\n$" "^$" ${BIN}/bank)
 # The value at fault is on line 3; the engine reports it on line 4.
 expect(1 "^data.midisyn.conf: 3: no such wave\n$" "^$" ${data}/bad)
 # No definition at all is no instrument.

@@ -8,6 +8,8 @@
 // no definition at all, 2 usage.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,15 +77,26 @@ int main(int argc, char **argv) {
   if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "-h") == 0 ||
                                  std::strcmp(argv[1], "--help") == 0))) {
     std::fprintf(stderr, "usage: glimra-check [DIR]\n"
-                         "Reads DIR/data/midisyn.conf (default: the installed instrument)\n"
-                         "and its wave data as the synthesizer does.\n");
+                         "Reads DIR/data/midisyn.conf, or DIR/midisyn.conf when DIR has no\n"
+                         "data folder (default: the installed instrument), and its wave data\n"
+                         "as the synthesizer does.\n");
     return 2;
   }
   if (argc == 2 && !argv[1][0]) {
     std::printf("glimra-check: empty folder name\n");
     return 1;
   }
-  const std::string mine = argc == 2 ? std::string(argv[1]) : tool_installdir();
+  std::string mine = argc == 2 ? std::string(argv[1]) : tool_installdir();
+  // A definition folder by another name, as glimra-import writes one, is
+  // read through a scratch installation whose data folder links to it.
+  std::unique_ptr<tool_data_link> link;
+  std::error_code ec;
+  if (argc == 2 && !std::filesystem::exists(mine + "/data/midisyn.conf", ec) &&
+      std::filesystem::is_regular_file(mine + "/midisyn.conf", ec)) {
+    link = std::make_unique<tool_data_link>(mine);
+    if (!link->root().empty())
+      mine = link->root();
+  }
   if (!mine.empty())
     appdata_set_installdir(mine.c_str());
   log_level = 1;

@@ -1,7 +1,11 @@
 // The installation beside a command-line tool's own program.
 #include "tool_root.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "platform/os.h"
@@ -16,4 +20,29 @@ std::string tool_installdir() {
   const std::string dir = std::string(utf8.data()) + "/Glimra/Synth";
   std::error_code ec;
   return std::filesystem::is_regular_file(dir + "/data/midisyn.conf", ec) ? dir : std::string();
+}
+
+tool_data_link::tool_data_link(const std::string &dir) {
+  namespace fs = std::filesystem;
+  static std::atomic<int> serial{0};
+  std::error_code ec;
+  const fs::path target = fs::absolute(dir, ec);
+  const fs::path root = fs::temp_directory_path(ec) /
+                        ("glimra-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+  fs::remove_all(root, ec);
+  fs::create_directories(root, ec);
+  if (!ec)
+    fs::create_directory_symlink(target, root / "data", ec);
+  if (ec) {
+    error_ = root.string() + ": " + ec.message();
+    fs::remove_all(root, ec);
+    return;
+  }
+  root_ = root.string();
+}
+
+tool_data_link::~tool_data_link() {
+  std::error_code ec;
+  if (!root_.empty())
+    std::filesystem::remove_all(root_, ec); // the link, not what it points to
 }

@@ -11,6 +11,7 @@
 #include "synth/conf/conf.h"
 #include "utils/appdata.h"
 #include "log_lines.h"
+#include "tool_root.h"
 #include "utils/log.h"
 
 namespace fs = std::filesystem;
@@ -60,19 +61,12 @@ bool imp_write(const def_instrument &inst, const imp_bank &bank, const std::stri
 }
 
 bool imp_check(const std::string &dir, std::string *err) {
-  // The reader takes an installation folder holding "data": a scratch
-  // folder whose "data" is a link to dir.
-  std::error_code ec;
-  const fs::path target = fs::absolute(dir, ec);
-  fs::path root = fs::temp_directory_path(ec) / ("glimra-import-" + std::to_string(::getpid()));
-  fs::remove_all(root, ec);
-  fs::create_directories(root, ec);
-  fs::create_directory_symlink(target, root / "data", ec);
-  if (ec) {
-    *err = root.string() + ": " + ec.message();
+  const tool_data_link link(dir);
+  if (link.root().empty()) {
+    *err = link.error();
     return false;
   }
-  appdata_set_installdir(root.string().c_str());
+  appdata_set_installdir(link.root().c_str());
   void (*sink)(const char *, std::size_t) = log_sink;
   const int level = log_level;
   log_level = 1;
@@ -83,7 +77,6 @@ bool imp_check(const std::string &dir, std::string *err) {
   log_level = level;
   log_sink = sink;
   appdata_set_installdir(nullptr);
-  fs::remove_all(root, ec);
   if (!ok) {
     *err = "";
     for (const std::string &s : tool_log_lines())
