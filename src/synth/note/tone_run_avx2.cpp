@@ -165,10 +165,20 @@ struct avx2_kernels {
 
 } // namespace
 
+// The loop itself, every function of it compiled for AVX2 so that the
+// kernels inline into it.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 #include "synth/note/tone_loop.h"
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 int tone_run_avx2(const tone_ctx *c, tone *t, std::int32_t *const bus[4], int n) {
   return tone_loop<avx2_kernels>::render(c, t, bus, n);
