@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,21 +172,27 @@ void reads_back(const orka_module *mod, const char *name, const int *vals) {
     std::abort();
 }
 
+// The module's controls.
+std::vector<orka_ctlinfo> controls(const orka_module *mod) {
+  orka_info info{};
+  mod->info(&info);
+  std::vector<orka_ctlinfo> out(static_cast<std::size_t>(info.nctls));
+  for (int i = 0; i < info.nctls; ++i)
+    mod->ctlinfo(i, &out[static_cast<std::size_t>(i)]);
+  return out;
+}
+
 // Every value of every control, the others at their defaults.
 void every_value_reads_back(const orka_module *mod) {
   orka_info info{};
   mod->info(&info);
+  const std::vector<orka_ctlinfo> ctls = controls(mod);
   int vals[ORKA_MAXCTLS];
-  for (int i = 0; i < info.nctls; ++i) {
-    orka_ctlinfo ci{};
-    mod->ctlinfo(i, &ci);
-    vals[i] = ci.def;
-  }
-  for (int i = 0; i < info.nctls; ++i) {
-    orka_ctlinfo ci{};
-    mod->ctlinfo(i, &ci);
+  for (std::size_t i = 0; i < ctls.size(); ++i)
+    vals[i] = ctls[i].def;
+  for (std::size_t i = 0; i < ctls.size(); ++i) {
     const int keep = vals[i];
-    for (int v = 0; v < ci.nvals; ++v) {
+    for (int v = 0; v < ctls[i].nvals; ++v) {
       vals[i] = v;
       reads_back(mod, info.preset ? info.preset : "", vals);
     }
@@ -199,14 +206,11 @@ void input_values_read_back(const orka_module *mod, const char *name, const char
   std::uint32_t h = 2166136261u;
   for (std::size_t k = 0; k < size; ++k)
     h = (h ^ static_cast<unsigned char>(text[k])) * 16777619u;
-  orka_info info{};
-  mod->info(&info);
+  const std::vector<orka_ctlinfo> ctls = controls(mod);
   int vals[ORKA_MAXCTLS];
-  for (int i = 0; i < info.nctls; ++i) {
-    orka_ctlinfo ci{};
-    mod->ctlinfo(i, &ci);
+  for (std::size_t i = 0; i < ctls.size(); ++i) {
     h = h * 1664525u + 1013904223u;
-    vals[i] = ci.nvals > 0 ? static_cast<int>((h >> 8) % static_cast<std::uint32_t>(ci.nvals)) : 0;
+    vals[i] = ctls[i].nvals > 0 ? static_cast<int>((h >> 8) % static_cast<std::uint32_t>(ctls[i].nvals)) : 0;
   }
   reads_back(mod, name, vals);
 }
